@@ -1,0 +1,75 @@
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <type_traits>
+
+#include "Card.h"
+#include "DataFiles.h"
+
+namespace {
+
+// A card line is a few dozen bytes; anything past this cannot belong to a sound card.
+constexpr std::size_t kCardFileLimit = 4096;
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Hands out the whitespace-separated words of a text, one at a time.
+struct Words {
+  std::string_view rest;
+
+  std::string_view Next() {
+    while (!rest.empty() && IsSpace(rest.front())) rest.remove_prefix(1);
+    std::size_t n = 0;
+    while (n < rest.size() && !IsSpace(rest[n])) ++n;
+    const std::string_view word = rest.substr(0, n);
+    rest.remove_prefix(n);
+    return word;
+  }
+};
+
+// A whole decimal number that fits |T|: optional '-', digits, nothing else.
+template <typename T>
+bool TakeNumber(Words& words, T& out) {
+  const std::string_view word = words.Next();
+  if (word.empty()) return false;
+  const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), out);
+  return ec == std::errc() && end == word.data() + word.size();
+}
+
+bool TakeChar(Words& words, char& out) {
+  const std::string_view word = words.Next();
+  if (word.size() != 1) return false;
+  out = word.front();
+  return true;
+}
+
+}  // namespace
+
+std::optional<Card> ParseCardLine(std::string_view text) {
+  Words words{text};
+  Card card;
+  card.fee.direction = 'O';
+  const bool ok =
+      TakeNumber(words, card.cardId) && TakeChar(words, card.vehicle) &&
+      TakeChar(words, card.inOut) && TakeNumber(words, card.fee.baseFee) &&
+      TakeNumber(words, card.fee.additionalFee) && TakeNumber(words, card.fee.missedOffFee) &&
+      TakeNumber(words, card.termId) && TakeChar(words, card.transfer) &&
+      TakeNumber(words, card.balance) && TakeNumber(words, card.prevFare) &&
+      TakeChar(words, card.prevVehicle) && TakeNumber(words, card.tagTime);
+  if (!ok) return std::nullopt;
+  return card;
+}
+
+Card CardRead() {
+  const auto text = ReadFilePrefix(DataPath(kCardFileName), kCardFileLimit);
+  const auto card = text ? ParseCardLine(*text) : std::nullopt;
+  if (!card) {
+    std::printf("File Read Error.\n");
+    std::fflush(stdout);
+    std::exit(0);
+  }
+  return *card;
+}

@@ -1,0 +1,11 @@
+#include "LocalDate.h"
+
+#include <ctime>
+
+LocalDate ToLocalDate(std::int64_t seconds) {
+  const auto when = static_cast<std::time_t>(seconds);
+  std::tm parts{};
+  if (localtime_r(&when, &parts) == nullptr) return {};
+  return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+          parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+}

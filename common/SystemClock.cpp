@@ -1,0 +1,5 @@
+#include <ctime>
+
+#include "Clock.h"
+
+std::int64_t CurrentTime() { return static_cast<std::int64_t>(std::time(nullptr)); }

@@ -1,0 +1,3 @@
+#include "issuer.h"
+
+int main() { Issuer(); }
