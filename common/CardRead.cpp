@@ -52,13 +52,13 @@ std::optional<Card> ParseCardLine(std::string_view text) {
   Words words{text};
   Card card;
   card.fee.direction = 'O';
-  const bool ok =
-      TakeNumber(words, card.cardId) && TakeChar(words, card.vehicle) &&
-      TakeChar(words, card.inOut) && TakeNumber(words, card.fee.baseFee) &&
-      TakeNumber(words, card.fee.additionalFee) && TakeNumber(words, card.fee.missedOffFee) &&
-      TakeNumber(words, card.termId) && TakeChar(words, card.transfer) &&
-      TakeNumber(words, card.balance) && TakeNumber(words, card.prevFare) &&
-      TakeChar(words, card.prevVehicle) && TakeNumber(words, card.tagTime);
+  const bool ok = TakeNumber(words, card.cardId) && TakeChar(words, card.vehicle) &&
+                  TakeChar(words, card.inOut) && TakeNumber(words, card.fee.baseFee) &&
+                  TakeNumber(words, card.fee.additionalFee) &&
+                  TakeNumber(words, card.fee.missedOffFee) && TakeNumber(words, card.termId) &&
+                  TakeChar(words, card.transfer) && TakeNumber(words, card.balance) &&
+                  TakeNumber(words, card.prevFare) && TakeChar(words, card.prevVehicle) &&
+                  TakeNumber(words, card.tagTime);
   if (!ok) return std::nullopt;
   return card;
 }

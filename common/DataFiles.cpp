@@ -140,6 +140,13 @@ bool AppendDurably(int fd, std::string_view bytes, const std::string& path) {
     return false;
   }
   if (fsync(fd) != 0) {
+    const int saved = errno;
+    // Whether the line reached the disk is unknown; the caller reports the tag as failed, so
+    // the line must not stay behind to be counted.
+    if (ftruncate(fd, before.st_size) != 0) {
+      // Nothing more can be done; the detail line below still names the file.
+    }
+    errno = saved;
     ReportFileError(path);
     return false;
   }

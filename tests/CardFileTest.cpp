@@ -20,12 +20,12 @@ Card ExampleCard() {
 
 // Runs |body| as a death test statement with standard output joined to standard error, so the
 // expected console line can be matched.
-#define EXPECT_EXITS_PRINTING(body, text)  \
-  EXPECT_EXIT(                             \
-      {                                    \
-        dup2(2, 1);                        \
-        body;                              \
-      },                                   \
+#define EXPECT_EXITS_PRINTING(body, text) \
+  EXPECT_EXIT(                            \
+      {                                   \
+        dup2(2, 1);                       \
+        body;                             \
+      },                                  \
       testing::ExitedWithCode(0), text)
 
 TEST(CardFile, ExampleCardIsWrittenByteForByte) {
@@ -49,8 +49,16 @@ TEST(CardFile, EveryFieldSurvivesTheRoundTrip) {
   const Card cards[] = {
       {7, 1400000000, 'B', 'I', {1050, 700, -1, 'I'}, 6666, 'T', -5, 1250, 'B'},
       {0, -1, 'S', 'O', {0, 0, 0, 'O'}, 1111, 'F', 0, 0, 'S'},
-      {9999, INT64_MAX, 'x', '?', {-2147483647 - 1, 2147483647, -1, 'O'}, -3, 'Q', 2147483647,
-       -2147483647 - 1, '#'},
+      {9999,
+       INT64_MAX,
+       'x',
+       '?',
+       {-2147483647 - 1, 2147483647, -1, 'O'},
+       -3,
+       'Q',
+       2147483647,
+       -2147483647 - 1,
+       '#'},
   };
   DataDir dir;
   for (const Card& card : cards) {
@@ -77,9 +85,9 @@ TEST(CardFile, DateDigitsAreNotPadded) {
     std::int64_t time;
     const char* digits;
   } rows[] = {
-      {1414836300, " 2014111105"},   // 2014-11-01 10:05
-      {1389434700, " 2014111105"},   // 2014-01-11 10:05
-      {1388534400, " 20141100"},     // 2014-01-01 00:00
+      {1414836300, " 2014111105"},    // 2014-11-01 10:05
+      {1389434700, " 2014111105"},    // 2014-01-11 10:05
+      {1388534400, " 20141100"},      // 2014-01-01 00:00
       {1419983940, " 201412302359"},  // 2014-12-30 23:59
   };
   for (const Row& row : rows) {
@@ -108,16 +116,16 @@ TEST(CardFile, DamagedLinesAreRefused) {
   const char* lines[] = {
       "",
       "   \n",
-      "42 S O 0 0 0 1111 F 20000 0 S",                 // cut short before tagTime
-      "42 S O 0 0 0 1111 F 20000",                     // cut short in the middle
-      "42 S O 0 0 0 1111 F 2oooo 0 S 1401959220",      // letters in a number
-      "4x2 S O 0 0 0 1111 F 20000 0 S 1401959220",     // letters glued to a number
-      "42 SS O 0 0 0 1111 F 20000 0 S 1401959220",     // two letters for one character
-      "2147483648 S O 0 0 0 1111 F 20000 0 S 1401959220",  // card number beyond 32 bits
-      "42 S O 0 0 0 1111 F 99999999999 0 S 1401959220",    // balance beyond 32 bits
+      "42 S O 0 0 0 1111 F 20000 0 S",                      // cut short before tagTime
+      "42 S O 0 0 0 1111 F 20000",                          // cut short in the middle
+      "42 S O 0 0 0 1111 F 2oooo 0 S 1401959220",           // letters in a number
+      "4x2 S O 0 0 0 1111 F 20000 0 S 1401959220",          // letters glued to a number
+      "42 SS O 0 0 0 1111 F 20000 0 S 1401959220",          // two letters for one character
+      "2147483648 S O 0 0 0 1111 F 20000 0 S 1401959220",   // card number beyond 32 bits
+      "42 S O 0 0 0 1111 F 99999999999 0 S 1401959220",     // balance beyond 32 bits
       "42 S O 0 0 0 1111 F 20000 0 S 9223372036854775808",  // time beyond 64 bits
       "42 S O 0 0 0 1111 F 20000 0 S 14019.59220",
-      "42 S O 0 0 0 1111 F +20000 0 S 1401959220",     // the writer never writes a plus sign
+      "42 S O 0 0 0 1111 F +20000 0 S 1401959220",  // the writer never writes a plus sign
   };
   for (const char* line : lines) {
     SCOPED_TRACE(line);

@@ -13,9 +13,9 @@ class DataDir {
   DataDir(const DataDir&) = delete;
   DataDir& operator=(const DataDir&) = delete;
 
-  const std::string& root() const { return root_; }      // D
-  const std::string& workdir() const { return work_; }   // D/a/b
-  std::string Path(std::string_view name) const;         // D/name
+  const std::string& root() const { return root_; }     // D
+  const std::string& workdir() const { return work_; }  // D/a/b
+  std::string Path(std::string_view name) const;        // D/name
 
   // The whole content of D/name; "<missing>" when it does not exist.
   std::string Read(std::string_view name) const;

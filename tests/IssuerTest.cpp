@@ -64,16 +64,16 @@ TEST(Issuer, RejectedAnswersLeaveTheCardFileAsItWas) {
       {"10000\n", id_only},
       {"-1\n", id_only},
       {"abc\n", id_only},
-      {"", id_only},                   // end of input at the first prompt
+      {"", id_only},  // end of input at the first prompt
       {"12abc\n", id_only},
-      {"4294967338\n", id_only},       // 42 beyond 32 bits must not wrap to 42
+      {"4294967338\n", id_only},  // 42 beyond 32 bits must not wrap to 42
       {std::string(1 << 20, '7') + "\n", id_only},
       {"\x01\x02\xff\n", id_only},
       {"42\n10000001\n", both},
       {"42\n-1\n", both},
-      {"42\n", both},                  // end of input at the second prompt
+      {"42\n", both},  // end of input at the second prompt
       {"42\nlots\n", both},
-      {"42\n4294987296\n", both},      // 20000 beyond 32 bits
+      {"42\n4294987296\n", both},  // 20000 beyond 32 bits
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.input.substr(0, 30));

@@ -26,8 +26,8 @@ class ClockFile {
 
 struct ProcessOptions {
   std::string workdir;
-  const ClockFile* clock = nullptr;   // nullptr: the real clock
-  std::vector<std::string> env;       // extra "NAME=value" entries
+  const ClockFile* clock = nullptr;  // nullptr: the real clock
+  std::vector<std::string> env;      // extra "NAME=value" entries
 };
 
 class Process {

@@ -1,0 +1,44 @@
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+
+#include "DataFiles.h"
+#include "LocalDate.h"
+#include "LogFile.h"
+#include "WhatTerm.h"
+
+std::string FormatLogLine(const LogEntry& entry) {
+  const LocalDate date = ToLocalDate(entry.tagTime);
+  char line[256];
+  const int n =
+      std::snprintf(line, sizeof line, "%d %d %d %d %d %c %d %c %c %" PRId64 " %d%d%d%d%d\n",
+                    entry.termId, entry.baseFee, entry.missedOffFee, entry.additionalFee,
+                    entry.cardId, entry.transfer, entry.prevFare, entry.prevVehicle, entry.inOut,
+                    entry.tagTime, date.year, date.month, date.day, date.hour, date.minute);
+  return std::string(line, static_cast<std::size_t>(n));
+}
+
+int OpenTerminalLog() {
+  const std::string name = LogFileName(WhatTerm);
+  if (name.empty()) {
+    errno = EINVAL;
+    ReportFileError("terminal " + std::to_string(WhatTerm) + " log");
+    return -1;
+  }
+  return OpenForAppend(DataPath(name));
+}
+
+bool DBWriter(Card card, int log) {
+  LogEntry entry;
+  entry.termId = WhatTerm;
+  entry.baseFee = card.fee.baseFee;
+  entry.missedOffFee = card.fee.missedOffFee;
+  entry.additionalFee = card.fee.additionalFee;
+  entry.cardId = card.cardId;
+  entry.transfer = card.transfer;
+  entry.prevFare = card.prevFare;
+  entry.prevVehicle = card.prevVehicle;
+  entry.inOut = card.inOut;
+  entry.tagTime = card.tagTime;
+  return AppendDurably(log, FormatLogLine(entry), DataPath(LogFileName(WhatTerm)));
+}

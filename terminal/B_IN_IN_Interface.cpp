@@ -1,0 +1,4 @@
+#include "Tariff.h"
+#include "Terminal.h"
+
+void B_IN_IN_Interface(Card card) { InputDistributor3(card, TAG_BUS_IN_IN, Fee{-1, -1, -1, 'I'}); }

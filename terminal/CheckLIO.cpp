@@ -1,0 +1,9 @@
+#include "Terminal.h"
+
+void CheckLIO(Card card) {
+  if (card.inOut == 'I') {
+    InterfaceController(card);
+  } else if (card.inOut == 'O') {
+    TransferController(card);
+  }
+}

@@ -1,0 +1,8 @@
+#include "Tariff.h"
+#include "Terminal.h"
+
+void GeneralGetOnInterface(Card card) {
+  card.prevFare = kBaseFare;
+  card.prevVehicle = card.vehicle;
+  InputDistributor3(card, TAG_GENERAL_ON, Fee{kBaseFare, 0, 0, 'I'});
+}

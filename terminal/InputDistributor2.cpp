@@ -1,0 +1,20 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "Clock.h"
+#include "Tariff.h"
+#include "Terminal.h"
+
+bool InputDistributor2(Card card, std::int32_t mode) {
+  if (mode == kRouteMode) {
+    CheckLIO(card);
+    return true;
+  }
+  if (mode == kWriteMode) {
+    card.tagTime = CurrentTime();
+    return CardWriter(card);
+  }
+  std::printf("Wrong Input Error!\n");
+  std::fflush(stdout);
+  std::exit(0);
+}

@@ -1,0 +1,11 @@
+#include "Terminal.h"
+
+void InterfaceController(Card card) {
+  if (card.vehicle == 'B') {
+    card.prevVehicle = 'B';
+    B_IN_IN_Interface(card);
+  } else if (card.vehicle == 'S') {
+    card.prevVehicle = 'S';
+    S_IN_IN_Interface(card);
+  }
+}

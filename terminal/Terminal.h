@@ -1,0 +1,98 @@
+// The operations of the terminal program. Every operation takes its records by value and hands
+// its own changed copies on to exactly one next operation; nothing travels back to a caller
+// except the few results noted here.
+#pragma once
+
+#include <cstdint>
+
+#include "Card.h"
+
+// Start-up and the service period.
+
+// Prints the terminal selection menu and sets WhatTerm to the chosen number times 1111. Only
+// 1 to 6 are taken; anything else prints "Wrong Input Error" and shows the menu again. At end
+// of input the process ends with status 0, having created or emptied no log.
+void initTerm();
+
+// Empties this terminal's log, then serves the tag menu in a child process for 180 seconds
+// and stops it. A tag under way when the period ends, or when SIGINT, SIGTERM or SIGHUP
+// arrives, completes first; "3 minutes over!" is the last line of a period that ran out.
+void MainController();
+
+// The tag menu loop of the child process: date line, menu, one choice, one tag, again. Ends
+// the process quietly at end of input. Each tag runs under the card lock with the stopping
+// signals held back, so no tag is ever cut in half.
+[[noreturn]] void TagMenu();
+
+// Menu choice 1 and 2: read the card (ending the process with "File Read Error." when it
+// cannot be read) and route a get-on or a get-off. The caller holds the card lock.
+void OnSensorHandler();
+void OffSensorHandler();
+
+// Routing.
+
+// Mode 1 routes a get-off. Mode 2 writes |card| to the card file exactly as received and
+// returns whether it reached the disk. Any other mode prints "Wrong Input Error!" and ends the
+// process with status 0, touching nothing.
+bool InputDistributor1(Card card, std::int32_t mode);
+
+// Mode 1 routes a get-on. Mode 2 stamps its copy with the current time, writes it to the card
+// file and returns whether it reached the disk. Other modes as for InputDistributor1.
+bool InputDistributor2(Card card, std::int32_t mode);
+
+// Hands card and fee on by routing code: TAG_BUS_IN_IN and TAG_SUBWAY_IN_IN by the transfer
+// flag to the charge for an unfinished ride, TAG_OFF, TAG_TRANSFER_ON and TAG_GENERAL_ON to
+// AdditionalFee. Any other code does nothing.
+void InputDistributor3(Card card, std::int32_t code, Fee fee);
+
+// Get-on by the previous direction: 'I' an unfinished ride, 'O' a new ride; any other value
+// ends the tag silently.
+void CheckLIO(Card card);
+// Unfinished ride by the vehicle it began on; any other vehicle ends the tag silently.
+void InterfaceController(Card card);
+// New ride: free transfer when the previous get-off was at a terminal of the other kind at
+// most 15 seconds ago (a clock set back counts as within), an ordinary get-on otherwise.
+void TransferController(Card card);
+
+// Fee builders: each builds its fee record, applies its card changes and hands both on.
+void GeneralGetOnInterface(Card card);
+void TransGetOnInterface(Card card);
+void B_IN_IN_Interface(Card card);
+void S_IN_IN_Interface(Card card);
+
+// Charges for a get-on after a ride that was never tagged off: base fare plus the top fee of
+// that ride's scale. The two subway cases print "BalanceCheck Complete." after an accepted tag.
+void B_IN_IN(Card card);
+void Trans_S_IN_IN(Card card);
+void Not_Trans_S_IN_IN(Card card);
+
+// Fare rules.
+
+// Marks a get-on as a transfer or an ordinary ride, or works out the additional fee of a
+// get-off (ride time at the bus station, station count at a subway station), then calls
+// BalanceCheck. A get-off on a card whose transfer flag is neither 'T' nor 'F' (a hand-edited
+// card) is not charged at all: the tag ends silently.
+void AdditionalFee(Card card, std::int32_t code, Fee fee);
+
+// Charging.
+
+// What DisplayInterface shows.
+struct DisplayInfo {
+  char message[1024];
+  std::int32_t totalFee;
+  std::int32_t balance;  // before the charge
+};
+
+// Refuses the tag when the balance is below the charge (nothing stored), otherwise charges it
+// through OutputHandler; shows the result block either way. Returns kCharged only when the
+// card and the log line both reached the disk; kNotCharged when refused, or when the writes
+// failed, in which case "File Write Error." is printed instead of the result block.
+std::int32_t BalanceCheck(Card card, Fee fee);
+
+// Updates the card for an accepted tag, writes the card file and appends the log line, both
+// durably. Returns true when both were written; on failure neither is left changed, as far as
+// the disk allows (a card written before a failed log line is written back).
+bool OutputHandler(Card card, Fee fee);
+
+// Prints the result block for status kCharged or kNotCharged; nothing for any other status.
+void DisplayInterface(std::int32_t status, DisplayInfo info);

@@ -1,0 +1,11 @@
+#include <cstdio>
+
+#include "Tariff.h"
+#include "Terminal.h"
+
+void Trans_S_IN_IN(Card card) {
+  card.transfer = 'F';
+  if (BalanceCheck(card, Fee{kBaseFare, kMissedOffSubwayTransfer, 0, 'I'}) != kNotCharged) {
+    std::printf("BalanceCheck Complete.\n");
+  }
+}

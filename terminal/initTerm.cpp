@@ -1,0 +1,40 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "ConsoleInput.h"
+#include "Terminal.h"
+#include "WhatTerm.h"
+
+namespace {
+
+constexpr std::int32_t kMenuTerminals = 6;
+
+void PrintSelectionMenu() {
+  std::printf(
+      "Select Terminal\n"
+      "1.Subway - Daepyeong University\n"
+      "2.Subway - Wangsimni\n"
+      "3.Subway - Hapjeong\n"
+      "4.Subway - Sillim\n"
+      "5.Subway - Gangnam\n"
+      "6.Bus Station\n"
+      ">> ");
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+void initTerm() {
+  while (true) {
+    PrintSelectionMenu();
+    const InputNumber choice = ReadNumber(stdin);
+    if (choice.kind == InputKind::kEnd) std::exit(0);
+    if (choice.kind == InputKind::kNumber && choice.value >= 1 && choice.value <= kMenuTerminals) {
+      WhatTerm = choice.value * kTermIdStep;
+      return;
+    }
+    // A word that is not a number takes the rest of its line with it.
+    if (choice.kind == InputKind::kNotNumber) DiscardLine(stdin);
+    std::printf("Wrong Input Error\n");
+  }
+}

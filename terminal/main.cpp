@@ -1,0 +1,7 @@
+#include "Terminal.h"
+
+int main() {
+  initTerm();
+  MainController();
+  return 0;
+}
