@@ -1,0 +1,37 @@
+#include <algorithm>
+
+#include "Allocation.h"
+#include "Settle.h"
+#include "SettleConstants.h"
+
+namespace {
+
+// At the get-off that ends a transfer ride, the trip amount T (first-leg fare F plus this
+// ride's additional fee) is shared in proportion F : T between the first-leg and the
+// second-leg operator. The general pass has already credited F in full to the first-leg
+// operator from that leg's own get-off, so F is taken back from it here.
+void CreditTransferTrip(const LogEntry& entry, Income& income) {
+  if (entry.inOut != 'O' || entry.transfer != 'T') return;
+  if (entry.termId != kBusStationId) {
+    // Ended at a subway station: the bus ran the first leg, at the base fare.
+    const std::int64_t trip = entry.additionalFee + kBaseFare;
+    if (const auto bus = BusShare(trip, kBaseFare, kBaseFare)) {
+      Credit(income, trip - *bus, *bus - kBaseFare);
+    }
+    return;
+  }
+  // Ended at the bus station: the subway ran the first leg, at prevFare.
+  const std::int64_t first_leg = entry.prevFare;
+  const std::int64_t trip = entry.additionalFee + first_leg;
+  if (const auto bus = BusShare(trip, trip, first_leg)) {
+    Credit(income, trip - *bus - first_leg, *bus);
+  }
+}
+
+}  // namespace
+
+void TransferCalculator(const EntryTable& table, Income income, std::size_t count) {
+  std::for_each_n(table.begin(), std::min(count, table.size()),
+                  [&income](const LogEntry& entry) { CreditTransferTrip(entry, income); });
+  GeneralCalculator(table, income, count);
+}

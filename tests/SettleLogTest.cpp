@@ -1,0 +1,209 @@
+// Reading the terminal logs: the record format, damaged and cut-short records, logs streamed in
+// pieces, and missing logs.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "DataDir.h"
+#include "DataFiles.h"
+#include "FakeClock.h"
+#include "LoadLog.h"
+#include "ScanLog.h"
+#include "Settle.h"
+
+namespace {
+
+constexpr const char* kExampleLine = "3333 0 0 200 1234 F 1250 S O 1400000000 20145131653\n";
+
+// The fields of every entry, one line each, so a mismatch shows which entry and field.
+std::string Show(const EntryTable& table) {
+  std::string text;
+  for (const LogEntry& e : table) {
+    text += std::to_string(e.termId) + " " + std::to_string(e.baseFee) + " " +
+            std::to_string(e.missedOffFee) + " " + std::to_string(e.additionalFee) + " " +
+            std::to_string(e.cardId) + " " + e.transfer + " " + std::to_string(e.prevFare) + " " +
+            e.prevVehicle + " " + e.inOut + " " + std::to_string(e.tagTime) + " " +
+            std::to_string(e.stamp) + "\n";
+  }
+  return text;
+}
+
+std::string ScanWhole(std::string_view text, ScanResult* result = nullptr) {
+  EntryTable table;
+  const ScanResult scan = ScanLog(text, true, table);
+  if (result != nullptr) *result = scan;
+  return Show(table);
+}
+
+// A log with lines of many lengths, the kind a busy terminal leaves.
+std::string LongLog() {
+  std::string text;
+  for (int i = 0; i < 300; ++i) {
+    text += std::to_string(1111 * (1 + i % 6)) + " " + std::to_string(i % 2 * 1050) + " " +
+            std::to_string(i % 7 == 0 ? 700 : 0) + " " + std::to_string(i * 37 % 1000) + " " +
+            std::to_string(i) + (i % 3 ? " T " : " F ") + std::to_string(i * 101) + " B O " +
+            std::to_string(1400000000LL + i * 999) + " 20145131653\n";
+  }
+  return text;
+}
+
+TEST(SettleLog, ReadsEveryFieldOfTheExampleLine) {
+  EXPECT_EQ(ScanWhole(kExampleLine), kExampleLine);
+}
+
+TEST(SettleLog, WellFormedLogs) {
+  const std::string one = "1111 1050 0 0 7 F 0 S I 1 20141111\n";
+  const std::string two = one + "2222 0 0 100 7 F 1150 S O 2 2\n";
+  const struct {
+    const char* name;
+    std::string text;
+    std::string entries;
+  } rows[] = {
+      {"empty", "", ""},
+      {"blank lines only", "\n \n\t\n", ""},
+      {"line end after the last line", two, two},
+      {"no line end after the last line", two.substr(0, two.size() - 1), two},
+      {"several line ends after the last line", two + "\n\n", two},
+      {"record spread over lines", "1111 1050 0 0 7\nF 0\n\nS I 1 20141111", one},
+      {"tabs and carriage returns", "1111\t1050 0 0 7 F 0 S I 1 20141111\r\n", one},
+      {"signs", "+1111 -1050 -0 +0 7 F 0 S I -1 20141111\n",
+       "1111 -1050 0 0 7 F 0 S I -1 20141111\n"},
+      {"bounds of each width",
+       "-2147483648 2147483647 0 0 0 F 0 S I -9223372036854775808 9223372036854775807\n",
+       "-2147483648 2147483647 0 0 0 F 0 S I -9223372036854775808 9223372036854775807\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScanResult result;
+    EXPECT_EQ(ScanWhole(row.text, &result), row.entries);
+    EXPECT_EQ(result.stop, ScanStop::kEndOfLog);
+  }
+}
+
+TEST(SettleLog, DamagedRecordEndsTheLogAndIsNotCounted) {
+  const std::string good = kExampleLine;
+  const struct {
+    const char* name;
+    std::string damaged;
+  } rows[] = {
+      {"cut short at the end", "3333 0 0 200 1234 F 1250 S O 1400000000"},
+      {"cut short after a blank", "3333 0 0 200 1234 F 1250 S O 1400000000 \n"},
+      {"letter for a number", "3333 0 x 200 1234 F 1250 S O 1400000000 20145131653\n" + good},
+      {"number followed by letters", "3333 0 0 200x 1234 F 1250 S O 1 2\n" + good},
+      {"decimal point", "3333 0 0 2.5 1234 F 1250 S O 1 2\n" + good},
+      {"sign alone", "3333 0 0 - 1234 F 1250 S O 1 2\n" + good},
+      {"two signs", "3333 0 0 +-5 1234 F 1250 S O 1 2\n" + good},
+      {"32-bit field beyond its range", "2147483648 0 0 0 1 F 0 S O 1 2\n" + good},
+      {"32-bit field below its range", "3333 0 0 -2147483649 1 F 0 S O 1 2\n" + good},
+      {"64-bit field beyond its range", "3333 0 0 0 1 F 0 S O 1 9223372036854775808\n" + good},
+      {"two letters for one", "3333 0 0 200 1234 FT 1250 S O 1 2\n" + good},
+      {"letter run into the next number", "3333 0 0 200 1234 F1250 S O 1 2 3\n" + good},
+      {"zero byte", std::string("3333 0 0 2\0 1 F 0 S O 1 2\n", 26) + good},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScanResult result;
+    EXPECT_EQ(ScanWhole(good + good + row.damaged, &result), good + good);
+    EXPECT_EQ(result.stop, ScanStop::kDamaged);
+    EXPECT_EQ(result.consumed, 2 * good.size());
+  }
+}
+
+TEST(SettleLog, PieceEndingInsideARecordWaitsForTheRest) {
+  const std::string log = LongLog();
+  const std::string whole = ScanWhole(log);
+  // Every cut within the first records, then cuts spread over the rest.
+  for (std::size_t cut = 0; cut <= log.size(); cut += cut < 200 ? 1 : 97) {
+    SCOPED_TRACE(cut);
+    EntryTable table;
+    const ScanResult first = ScanLog(std::string_view(log).substr(0, cut), false, table);
+    EXPECT_EQ(first.stop, ScanStop::kNeedMore);
+    ASSERT_LE(first.consumed, cut);
+    const ScanResult rest = ScanLog(std::string_view(log).substr(first.consumed), true, table);
+    EXPECT_EQ(rest.stop, ScanStop::kEndOfLog);
+    EXPECT_EQ(Show(table), whole);
+  }
+}
+
+TEST(SettleLog, EveryPieceSizeLoadsTheSameEntries) {
+  DataDir dir;
+  const std::string log = LongLog();
+  dir.Write("2222.txt", log);
+  for (const std::size_t piece :
+       {std::size_t{66}, std::size_t{67}, std::size_t{100}, std::size_t{4096}, kReadChunkBytes}) {
+    SCOPED_TRACE(piece);
+    EntryTable table;
+    EXPECT_EQ(LoadLog(DataPath("2222.txt"), table, piece), LoadOutcome::kWhole);
+    EXPECT_EQ(Show(table), ScanWhole(log));
+  }
+}
+
+TEST(SettleLog, LoadNamesTheFileAndTheDamage) {
+  DataDir dir;
+  const std::string good = kExampleLine;
+  const struct {
+    const char* name;
+    std::string text;
+    std::size_t piece;
+    const char* detail;
+    std::string kept;
+  } rows[] = {
+      {"damaged record", good + "3333 0 x\n" + good, 4096, "damaged record at byte 52;", good},
+      {"cut short", good + good + "3333 0", 60, "damaged record at byte 104;", good + good},
+      {"record longer than a piece", good + "1111" + std::string(200, ' ') + good, 100,
+       "damaged record at byte 52;", good},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    dir.Write("5555.txt", row.text);
+    EntryTable table;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(LoadLog(DataPath("5555.txt"), table, row.piece), LoadOutcome::kDamaged);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("../../5555.txt: " + std::string(row.detail)), std::string::npos) << err;
+    EXPECT_EQ(Show(table), row.kept);
+  }
+}
+
+TEST(SettleLog, MissingOrUnreadableLogStopsTheRun) {
+  const char* names[] = {"1111.txt", "2222.txt", "3333.txt", "4444.txt", "5555.txt", "6666.txt"};
+  for (const char* missing : names) {
+    for (const bool as_directory : {false, true}) {
+      SCOPED_TRACE(std::string(missing) + (as_directory ? " is a directory" : " is missing"));
+      DataDir dir;
+      for (const char* name : names) dir.Write(name, kExampleLine);
+      std::filesystem::remove(dir.Path(missing));
+      if (as_directory) std::filesystem::create_directory(dir.Path(missing));
+      dir.Write("BusCompany.txt", "earlier run\n");
+      testing::internal::CaptureStdout();
+      testing::internal::CaptureStderr();
+      DBRead();
+      const std::string err = testing::internal::GetCapturedStderr();
+      EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot find DB!\n");
+      EXPECT_NE(err.find(missing), std::string::npos) << err;
+      EXPECT_FALSE(dir.Exists("SubwayCompany.txt"));
+      EXPECT_EQ(dir.Read("BusCompany.txt"), "earlier run\n");
+    }
+  }
+}
+
+TEST(SettleLog, DamageStopsOnlyItsOwnLog) {
+  DataDir dir;
+  for (const char* name : {"1111.txt", "3333.txt", "4444.txt", "5555.txt"}) dir.Write(name, "");
+  // 2222: one ordinary ride credited, then a damaged record, then one that must not count.
+  dir.Write("2222.txt", "2222 0 0 200 1 F 1250 S O 1 2\n2222 0 0 oops\n2222 0 0 0 1 F 0 S O 1 2\n");
+  dir.Write("6666.txt", "6666 0 0 300 1 F 1350 B O 1 2\n");
+  SetCurrentTime(1433858700);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  DBRead();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "----------------------------\nDate : 2015-6-9 14:5\nOverall Fee : 2600 Won\n"
+            "Subway Fee : 1250 Won\nBus Fee : 1350 Won\n----------------------------\n");
+  EXPECT_NE(err.find("../../2222.txt: damaged record at byte 30;"), std::string::npos) << err;
+}
+
+}  // namespace
