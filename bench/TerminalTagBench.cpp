@@ -1,0 +1,198 @@
+// One accepted tag, run in-process exactly as the tag menu runs it, against the floor that
+// durable storage sets on the same disk: one card replaced and one log line appended, each
+// made durable. Whatever a tag costs above that floor is the terminal's own doing.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "Card.h"
+#include "Clock.h"
+#include "DataFiles.h"
+#include "LogEntry.h"
+#include "LogFile.h"
+#include "Tariff.h"
+#include "Terminal.h"
+#include "WhatTerm.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Enough for every get-on of a long run: a refused tag would measure the wrong path.
+constexpr std::int32_t kHugeBalance = 2'000'000'000;
+
+// A data directory D in the temporary directory, with D/a/b made so every "../../" path of the
+// terminal lands in D. Removed at exit.
+class BenchDir {
+ public:
+  BenchDir() {
+    std::string pattern = (fs::temp_directory_path() / "terminal-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      std::perror("terminal_bench: mkdtemp");
+      std::exit(1);
+    }
+    root_ = pattern;
+    work_ = root_ / "a" / "b";
+    fs::create_directories(work_);
+  }
+  ~BenchDir() {
+    std::error_code ignored;
+    fs::current_path(root_.parent_path(), ignored);
+    fs::remove_all(root_, ignored);
+  }
+  BenchDir(const BenchDir&) = delete;
+  BenchDir& operator=(const BenchDir&) = delete;
+
+  // Makes D/a/b the working directory; the tag benchmarks call it first, since other
+  // benchmarks of the same run may have moved elsewhere.
+  void Enter() const { fs::current_path(work_); }
+
+ private:
+  fs::path root_;
+  fs::path work_;
+};
+
+void EnterBenchDir() {
+  static const BenchDir dir;
+  dir.Enter();
+}
+
+// A card that has just got off at subway station 1: every get-on at the same station is then an
+// ordinary ride at the base fare, every get-off there costs nothing more.
+Card FreshCard() {
+  Card card;
+  card.cardId = 1;
+  card.tagTime = CurrentTime();
+  card.vehicle = 'S';
+  card.inOut = 'O';
+  card.termId = kFirstTermId;
+  card.transfer = 'F';
+  card.balance = kHugeBalance;
+  card.prevFare = kBaseFare;
+  card.prevVehicle = 'S';
+  return card;
+}
+
+// Sends standard output to /dev/null while alive: the result block is printed for real, but a
+// console's speed is not the terminal's. Flushes on both edges so no report of the benchmark
+// library is lost and no tag output escapes.
+class QuietStdout {
+ public:
+  QuietStdout() {
+    std::fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+      dup2(null, STDOUT_FILENO);
+      close(null);
+    }
+  }
+  ~QuietStdout() {
+    std::fflush(stdout);
+    if (saved_ >= 0) {
+      dup2(saved_, STDOUT_FILENO);
+      close(saved_);
+    }
+  }
+  QuietStdout(const QuietStdout&) = delete;
+  QuietStdout& operator=(const QuietStdout&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+std::int64_t CountLines(const std::string& path) {
+  std::int64_t lines = 0;
+  if (std::FILE* in = std::fopen(path.c_str(), "r")) {
+    for (int c = std::getc(in); c != EOF; c = std::getc(in)) lines += c == '\n';
+    std::fclose(in);
+  }
+  return lines;
+}
+
+// Whether |tags| alternating tags, get-on first, were all charged and logged: otherwise the time
+// measured was that of a refusal or a failure.
+bool AllTagsAccepted(std::int64_t tags, const std::string& log_path) {
+  const auto text = ReadFilePrefix(DataPath(kCardFileName), 4096);
+  const auto card = text ? ParseCardLine(*text) : std::nullopt;
+  const std::int64_t get_ons = (tags + 1) / 2;
+  return card && card->balance == kHugeBalance - get_ons * kBaseFare &&
+         CountLines(log_path) == tags;
+}
+
+void BM_Tag(benchmark::State& state) {
+  EnterBenchDir();
+  WhatTerm = kFirstTermId;
+  const std::string log_path = DataPath(LogFileName(WhatTerm));
+  if (!CardWriter(FreshCard()) || !EmptyFile(log_path)) {
+    state.SkipWithError("cannot set up the card and the log");
+    return;
+  }
+  std::int64_t tags = 0;
+  {
+    const QuietStdout quiet;
+    for (auto _ : state) {
+      if (tags % 2 == 0) {
+        OnSensorHandler();
+      } else {
+        OffSensorHandler();
+      }
+      ++tags;
+    }
+  }
+  if (!AllTagsAccepted(tags, log_path)) state.SkipWithError("a tag was not charged and logged");
+}
+
+// The log line a get-on of FreshCard would append: the floor writes lines of the same length.
+std::string TypicalLogLine() {
+  const Card card = FreshCard();
+  LogEntry entry;
+  entry.termId = kFirstTermId;
+  entry.baseFee = kBaseFare;
+  entry.cardId = card.cardId;
+  entry.transfer = card.transfer;
+  entry.prevFare = card.prevFare;
+  entry.prevVehicle = card.prevVehicle;
+  entry.inOut = 'I';
+  entry.tagTime = card.tagTime;
+  return FormatLogLine(entry);
+}
+
+void BM_DurableFloor(benchmark::State& state) {
+  EnterBenchDir();
+  const std::string card_path = DataPath("floor-card.txt");
+  const std::string log_path = DataPath("floor-log.txt");
+  const std::string card_line = FormatCardLine(FreshCard());
+  const std::string log_line = TypicalLogLine();
+  const int log = EmptyFile(log_path) ? OpenForAppend(log_path) : -1;
+  if (log < 0) {
+    state.SkipWithError("cannot open the floor log");
+    return;
+  }
+  for (auto _ : state) {
+    if (!ReplaceFileDurably(card_path, card_line) || !AppendDurably(log, log_line, log_path)) {
+      state.SkipWithError("a durable write failed");
+      break;
+    }
+  }
+  CloseFile(log);
+}
+
+// Wall time is what a passenger waits; fsync spends it asleep, not on the CPU.
+BENCHMARK(BM_Tag)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->Repetitions(10)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_DurableFloor)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->Repetitions(10)
+    ->ReportAggregatesOnly();
+
+}  // namespace
