@@ -142,6 +142,21 @@ bool Process::WaitForOutput(std::string_view text, std::size_t from,
   }
 }
 
+bool Process::WaitForCount(std::string_view text, std::size_t count,
+                           std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  std::size_t seen = 0;
+  std::size_t from = 0;
+  while (true) {
+    for (auto at = out_.find(text, from); at != std::string::npos; at = out_.find(text, from)) {
+      ++seen;
+      from = at + text.size();
+    }
+    if (seen >= count) return true;
+    if (Clock::now() >= deadline || !Pump(20)) return false;
+  }
+}
+
 void Process::Signal(int sig) { kill(pid_, sig); }
 
 int Process::Wait(std::chrono::milliseconds timeout) {

@@ -43,6 +43,9 @@ class Process {
   // Waits until standard output holds |text| at or after |from|; false after |timeout|.
   bool WaitForOutput(std::string_view text, std::size_t from = 0,
                      std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  // Waits until standard output holds |text| at least |count| times; false after |timeout|.
+  bool WaitForCount(std::string_view text, std::size_t count,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(30));
   void Signal(int sig);
   // Waits for the end; returns the exit status, or 128 + signal. Kills the program and
   // returns -1 after |timeout|.

@@ -1,0 +1,231 @@
+// The terminal as a real program, its clock set by libfaketime: the selection, the tag menu,
+// the end of the service period, a tag under way at the end, and terminals side by side.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Card.h"
+#include "DataDir.h"
+#include "Process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::int64_t kStart = 1417849509;  // 2014-12-06 07:05:09 UTC
+constexpr const char* kSelection =
+    "Select Terminal\n1.Subway - Daepyeong University\n2.Subway - Wangsimni\n"
+    "3.Subway - Hapjeong\n4.Subway - Sillim\n5.Subway - Gangnam\n6.Bus Station\n>> ";
+constexpr const char* kMenu = "-------------\n| 1.Get on  |\n| 2.Get off |\n-------------\n>> ";
+constexpr const char* kDateLine = "2014-12-6 7:5:9\n";
+constexpr const char* kCardLine = "42 S O 0 0 0 1111 F 20000 0 S 1417849500 201412675";
+
+struct Station {
+  DataDir dir;
+  ClockFile clock{dir.Path("clock")};
+  Station() {
+    clock.Set(kStart);
+    dir.Write("usercard.txt", kCardLine);
+  }
+  ProcessOptions Options() { return {dir.workdir(), &clock, {}}; }
+};
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(TerminalProgram, SelectionTakesOnlyTheSixTerminals) {
+  Station setup;
+  const RunResult run =
+      RunProgram(TERMINAL_BIN, "0\n7\nabc def\n-1\n4294968407\n", setup.Options());
+  std::string expected = kSelection;
+  for (int i = 0; i < 5; ++i) expected += std::string("Wrong Input Error\n") + kSelection;
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, expected);
+  for (const char* log : {"1111.txt", "2222.txt", "3333.txt", "4444.txt", "5555.txt", "6666.txt",
+                          "0.txt", "7777.txt"}) {
+    EXPECT_FALSE(setup.dir.Exists(log)) << log;
+  }
+}
+
+TEST(TerminalProgram, ServesTheMenuUntilTheEndOfThePeriod) {
+  Station setup;
+  setup.dir.Write("6666.txt", "left by an earlier run\n");
+  Process terminal(TERMINAL_BIN, setup.Options());
+  terminal.Write("6\n");
+  ASSERT_TRUE(terminal.WaitForOutput(kMenu));
+  EXPECT_EQ(terminal.out(), std::string(kSelection) + kDateLine + kMenu);
+  EXPECT_EQ(setup.dir.Read("6666.txt"), "");
+
+  // Wrong choices, a word that is not a number and the rest of its line.
+  terminal.Write("3\nabc 1 1\n");
+  std::string expected = std::string(kSelection) + kDateLine + kMenu;
+  for (int i = 0; i < 2; ++i) expected += std::string("Wrong Input Error\n") + kDateLine + kMenu;
+  ASSERT_TRUE(terminal.WaitForOutput(expected));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(terminal.out(), expected);  // "1 1" went with "abc": no tag was made
+
+  // 179 seconds in, the period still runs: a tag is still served.
+  setup.clock.Set(kStart + 179);
+  std::this_thread::sleep_for(600ms);
+  const std::size_t before = terminal.out().size();
+  terminal.Write("1\n");
+  ASSERT_TRUE(terminal.WaitForOutput("Tagging is processed competely.", before));
+
+  setup.clock.Set(kStart + 180);
+  EXPECT_EQ(terminal.Wait(), 0);
+  EXPECT_EQ(terminal.out().substr(terminal.out().size() - 16), "3 minutes over!\n");
+  EXPECT_EQ(Count(setup.dir.Read("6666.txt"), "\n"), 1u);
+}
+
+TEST(TerminalProgram, EndOfInputStopsTheMenuQuietly) {
+  Station setup;
+  Process terminal(TERMINAL_BIN, setup.Options());
+  terminal.Write("1\n");
+  terminal.CloseInput();
+  ASSERT_TRUE(terminal.WaitForOutput(kMenu));
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(terminal.out(), std::string(kSelection) + kDateLine + kMenu);
+  setup.clock.Set(kStart + 180);
+  EXPECT_EQ(terminal.Wait(), 0);
+  EXPECT_EQ(terminal.out(), std::string(kSelection) + kDateLine + kMenu + "3 minutes over!\n");
+}
+
+// Replaces the card file with a named pipe, so that a tag blocks while it reads the card (it
+// holds the card lock then) until the test hands the card over.
+class HeldCard {
+ public:
+  explicit HeldCard(const DataDir& dir) : path_(dir.Path("usercard.txt")) {
+    unlink(path_.c_str());
+    mkfifo(path_.c_str(), 0644);
+  }
+  // Waits until a reader has the pipe open, then gives it the card line. False if no reader
+  // came.
+  bool Give() const {
+    for (int tries = 0; tries < 2000; ++tries) {
+      const int fd = open(path_.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) {
+        const bool ok = write(fd, kCardLine, strlen(kCardLine)) > 0;
+        close(fd);
+        return ok;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+
+ private:
+  std::string path_;
+};
+
+TEST(TerminalProgram, TagUnderWayAtTheEndOfThePeriodCompletes) {
+  Station setup;
+  HeldCard card(setup.dir);
+  Process terminal(TERMINAL_BIN, setup.Options());
+  terminal.Write("1\n1\n");
+  ASSERT_TRUE(card.Give());  // the tag has read the card and now holds the lock
+  setup.clock.Set(kStart + 180);
+  std::this_thread::sleep_for(600ms);  // the supervisor is now waiting for the tag
+  ASSERT_TRUE(card.Give());            // the tag reads the card once more before it writes
+  EXPECT_EQ(terminal.Wait(), 0);
+  const std::string& out = terminal.out();
+  EXPECT_NE(out.find("Tagging is processed competely."), std::string::npos) << out;
+  EXPECT_EQ(out.substr(out.size() - 16), "3 minutes over!\n");
+  EXPECT_EQ(setup.dir.Read("usercard.txt"),
+            "42 S I 1050 0 0 1111 F 18950 1050 S 1417849689 201412678");
+  EXPECT_EQ(Count(setup.dir.Read("1111.txt"), "\n"), 1u);
+}
+
+TEST(TerminalProgram, StopSignalsWaitForTheTagUnderWay) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    Station setup;
+    HeldCard card(setup.dir);
+    Process terminal(TERMINAL_BIN, setup.Options());
+    terminal.Write("2\n2\n");
+    ASSERT_TRUE(card.Give());
+    kill(-terminal.pid(), sig);  // as a console would: supervisor and menu process alike
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(card.Give());
+    EXPECT_EQ(terminal.Wait(), 0);
+    EXPECT_NE(terminal.out().find("Tagging is processed competely."), std::string::npos);
+    EXPECT_EQ(terminal.out().find("3 minutes over!"), std::string::npos);
+    EXPECT_EQ(Count(setup.dir.Read("2222.txt"), "\n"), 1u);
+    EXPECT_EQ(ParseCardLine(setup.dir.Read("usercard.txt"))->termId, 2222);
+  }
+}
+
+TEST(TerminalProgram, StopSignalBetweenTagsEndsTheProgram) {
+  Station setup;
+  Process terminal(TERMINAL_BIN, setup.Options());
+  terminal.Write("5\n");
+  ASSERT_TRUE(terminal.WaitForOutput(kMenu));
+  terminal.Signal(SIGTERM);  // the supervisor alone
+  EXPECT_EQ(terminal.Wait(), 0);
+  EXPECT_EQ(terminal.out(), std::string(kSelection) + kDateLine + kMenu);
+}
+
+// Sums the charges (base + missed-off + additional) of every line of a log, checking that
+// each line is whole.
+std::int64_t SumOfCharges(const std::string& log, std::size_t& lines) {
+  std::int64_t sum = 0;
+  std::size_t start = 0;
+  for (auto end = log.find('\n'); end != std::string::npos; end = log.find('\n', start)) {
+    const std::string line = log.substr(start, end - start);
+    int term = 0, base = 0, missed = 0, additional = 0;
+    EXPECT_EQ(std::sscanf(line.c_str(), "%d %d %d %d", &term, &base, &missed, &additional), 4)
+        << line;
+    sum += base + missed + additional;
+    ++lines;
+    start = end + 1;
+  }
+  EXPECT_EQ(start, log.size()) << "the log ends in a torn line";
+  return sum;
+}
+
+TEST(TerminalProgram, SideBySideTerminalsNeverLoseACharge) {
+  constexpr int kTagsEach = 200;
+  constexpr std::int32_t kOpening = 10000000;
+  Station setup;
+  setup.dir.Write("usercard.txt", "42 S O 0 0 0 1111 F 10000000 0 S 1417849500 201412675");
+  const char* choices[] = {"1\n", "3\n", "6\n"};
+  std::vector<std::unique_ptr<Process>> terminals;
+  for (const char* choice : choices) {
+    terminals.push_back(std::make_unique<Process>(TERMINAL_BIN, setup.Options()));
+    terminals.back()->Write(choice);
+  }
+  std::string script;
+  for (int i = 0; i < kTagsEach / 2; ++i) script += "1\n2\n";
+  for (auto& terminal : terminals) terminal->Write(script);
+  for (auto& terminal : terminals) {
+    ASSERT_TRUE(terminal->WaitForCount("Your balance", kTagsEach, 60s));
+  }
+  setup.clock.Set(kStart + 180);
+  std::size_t lines = 0;
+  std::int64_t charged = 0;
+  for (std::size_t i = 0; i < terminals.size(); ++i) {
+    EXPECT_EQ(terminals[i]->Wait(), 0);
+    EXPECT_EQ(Count(terminals[i]->out(), "Tagging is processed competely."),
+              static_cast<std::size_t>(kTagsEach));
+    charged += SumOfCharges(
+        setup.dir.Read(std::string(1, choices[i][0]) + std::string(3, choices[i][0]) + ".txt"),
+        lines);
+  }
+  EXPECT_EQ(lines, 3u * kTagsEach);
+  const auto card = ParseCardLine(setup.dir.Read("usercard.txt"));
+  ASSERT_TRUE(card);
+  EXPECT_EQ(kOpening - card->balance, charged);
+  EXPECT_GT(charged, 0);
+}
+
+}  // namespace
