@@ -66,13 +66,13 @@ bool ReplaceFileDurably(const std::string& path, std::string_view bytes) {
   std::string temp_path = path + ".XXXXXX";
   std::vector<char> name(temp_path.begin(), temp_path.end());
   name.push_back('\0');
-  const int fd = mkstemp(name.data());
+  const int fd = mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) {
     ReportFileError(path);
     return false;
   }
   temp_path.assign(name.data());
-  // mkstemp creates 0600; a card file is an ordinary shared data file.
+  // mkostemp creates 0600; a card file is an ordinary shared data file.
   if (fchmod(fd, 0644) != 0 || !WriteAll(fd, bytes) || fsync(fd) != 0) {
     Abandon(fd, temp_path, path);
     return false;

@@ -30,36 +30,33 @@ void SetStopHandlers(void (*handler)(int)) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
 }
 
+// Between two readings of the clock: short enough that the end of the period is seen
+// within a fraction of a second, long enough that an idle terminal costs next to nothing.
+constexpr long kNapNanoseconds = 200'000'000L;
+
 void Nap() {
-  timespec pause{0, 200 * 1000 * 1000};
+  timespec pause{0, kNapNanoseconds};
   nanosleep(&pause, nullptr);  // a signal cuts it short, which is what the loop wants
 }
 
-pid_t WaitForChild(pid_t child, int options) {
-  pid_t done = 0;
-  do {
-    done = waitpid(child, nullptr, options);
-  } while (done < 0 && errno == EINTR);
-  return done;
+void WaitForChild(pid_t child) {
+  while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+  }
 }
 
 // Waits out the service period (or a stop request) without spinning, then stops the menu
-// process between tags: the card lock is free only while it waits for a choice.
+// process between tags: the card lock is free only while it waits for a choice. The child is
+// reaped only here, so its ID cannot pass to another process before the kill, even when it
+// ended early.
 void Supervise(pid_t child, std::int64_t start) {
-  bool alive = true;
-  while (!stop_requested && CurrentTime() - start < kServicePeriodSeconds) {
-    Nap();
-    if (alive && WaitForChild(child, WNOHANG) == child) alive = false;
-  }
+  while (!stop_requested && CurrentTime() - start < kServicePeriodSeconds) Nap();
   const int lock = LockFile(DataPath(kCardLockName));
   if (!stop_requested) {
     std::printf("3 minutes over!\n");
     std::fflush(stdout);
   }
-  if (alive) {
-    kill(child, SIGKILL);
-    WaitForChild(child, 0);
-  }
+  kill(child, SIGKILL);
+  WaitForChild(child);
   UnlockFile(lock);
 }
 

@@ -37,7 +37,9 @@ bool WriteCard(const Card& card) {
 bool OutputHandler(Card card, Fee fee) {
   const Card charged = ChargedCard(card, fee);
   // The log must be able to take the line before the card is charged, and the card as it was
-  // is kept to be written back should the line still fail: card and log agree either way.
+  // is kept to be written back should the line still fail: card and log agree after any
+  // failure the terminal sees. Only a crash between the two writes can leave the one charge
+  // under way in the card without its line.
   const int log = OpenTerminalLog();
   if (log < 0) return false;
   const std::string card_path = DataPath(kCardFileName);
