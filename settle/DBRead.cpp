@@ -10,6 +10,7 @@
 // totals that silently lack a terminal's income.
 void DBRead() {
   EntryTable table;
+  ReserveTable(table);
   for (const std::int32_t term_id : kLogTermIds) {
     if (LoadLog(DataPath(LogFileName(term_id)), table) == LoadOutcome::kUnreadable) {
       std::puts("Cannot find DB!");

@@ -20,3 +20,10 @@ enum class LoadOutcome {
 // detail on standard error; the table may then hold part of the log.
 LoadOutcome LoadLog(const std::string& path, EntryTable& table,
                     std::size_t chunk_bytes = kReadChunkBytes);
+
+// Reserves room in |table| for as many entries as the six logs can hold at most, judged by
+// their sizes: every record takes at least 22 bytes with the blank after it. Room that is never
+// filled costs address space, not memory. The block is marked for large pages, which spares
+// the kernel one page fault per 4 KiB of table. When the room cannot be had, the table is left
+// to grow as it goes.
+void ReserveTable(EntryTable& table);

@@ -1,97 +1,99 @@
 #include "ScanLog.h"
 
 #include <charconv>
-#include <cstdint>
 
 namespace {
 
-// The outcome of taking one field.
-enum class Take { kOk, kOutOfText, kBad };
+constexpr int kFieldsPerRecord = 11;
 
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// A position in the text being scanned; |failure| says why the last take failed.
-struct Cursor {
-  const char* at;
+// The text being scanned: where it ends, and whether that is the end of the log.
+struct Text {
   const char* end;
   bool is_last;
-  Take failure = Take::kOk;
 };
 
-void SkipBlanks(Cursor& cursor) {
-  while (cursor.at != cursor.end && IsBlank(*cursor.at)) ++cursor.at;
+// Blank as the log's stream format counts it. Fields are digits and letters, all above the
+// space, so one comparison settles the common case.
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= ' ' && (c == ' ' || (c >= '\t' && c <= '\r'));
 }
 
-// Takes the next run of non-blank characters. A run that reaches the end of a text that is not
-// the end of the log may go on in the next piece, so it is not taken yet.
-bool TakeField(Cursor& cursor, std::string_view& field) {
-  SkipBlanks(cursor);
-  const char* start = cursor.at;
-  while (cursor.at != cursor.end && !IsBlank(*cursor.at)) ++cursor.at;
-  if (start == cursor.at || (cursor.at == cursor.end && !cursor.is_last)) {
-    cursor.failure = Take::kOutOfText;
-    return false;
-  }
-  field = std::string_view(start, static_cast<std::size_t>(cursor.at - start));
-  return true;
+const char* SkipBlanks(const char* at, const char* end) {
+  while (at != end && IsBlank(*at)) ++at;
+  return at;
 }
 
+// Whether a field that stops at |stop| is whole: followed by a blank or by the end of the log.
+// A field that runs into the end of a piece may go on in the next one.
+bool EndsField(const char* stop, const Text& text) {
+  return stop == text.end ? text.is_last : IsBlank(*stop);
+}
+
+// Each Take function parses the field after |at| into |out| and returns where the field ends,
+// or nullptr when it is not whole and valid; a nullptr |at| passes straight through, so a
+// record reads as a plain sequence of takes. from_chars does the scanning and the range check
+// in one pass over the digits, which is most of the cost of a settlement run.
 template <typename Number>
-bool TakeNumber(Cursor& cursor, Number& out) {
-  std::string_view field;
-  if (!TakeField(cursor, field)) return false;
-  // A leading plus is a valid sign for the stream's number format; from_chars knows only minus.
-  if (field.size() > 1 && field[0] == '+' && field[1] >= '0' && field[1] <= '9') {
-    field.remove_prefix(1);
-  }
-  const char* last = field.data() + field.size();
-  const auto [stop, error] = std::from_chars(field.data(), last, out);
-  if (error != std::errc() || stop != last) {
-    cursor.failure = Take::kBad;
-    return false;
-  }
-  return true;
+const char* TakeNumber(const char* at, const Text& text, Number& out) {
+  if (at == nullptr) return nullptr;
+  at = SkipBlanks(at, text.end);
+  // A leading plus is a valid sign for the log's number format; from_chars knows only minus,
+  // and must not be handed a minus after the plus.
+  if (at != text.end && *at == '+' && at + 1 != text.end && at[1] != '-') ++at;
+  const auto [stop, error] = std::from_chars(at, text.end, out);
+  return error == std::errc() && EndsField(stop, text) ? stop : nullptr;
 }
 
-bool TakeLetter(Cursor& cursor, char& out) {
-  std::string_view field;
-  if (!TakeField(cursor, field)) return false;
-  if (field.size() != 1) {
-    cursor.failure = Take::kBad;
-    return false;
-  }
-  out = field[0];
-  return true;
+const char* TakeLetter(const char* at, const Text& text, char& out) {
+  if (at == nullptr) return nullptr;
+  at = SkipBlanks(at, text.end);
+  if (at == text.end || !EndsField(at + 1, text)) return nullptr;
+  out = *at;
+  return at + 1;
 }
 
-// Takes the eleven fields of one record, in log order.
-Take TakeRecord(Cursor& cursor, LogEntry& entry) {
-  cursor.failure = Take::kOk;
-  const bool whole = TakeNumber(cursor, entry.termId) && TakeNumber(cursor, entry.baseFee) &&
-                     TakeNumber(cursor, entry.missedOffFee) &&
-                     TakeNumber(cursor, entry.additionalFee) && TakeNumber(cursor, entry.cardId) &&
-                     TakeLetter(cursor, entry.transfer) && TakeNumber(cursor, entry.prevFare) &&
-                     TakeLetter(cursor, entry.prevVehicle) && TakeLetter(cursor, entry.inOut) &&
-                     TakeNumber(cursor, entry.tagTime) && TakeNumber(cursor, entry.stamp);
-  return whole ? Take::kOk : cursor.failure;
+const char* TakeRecord(const char* at, const Text& text, LogEntry& e) {
+  at = TakeNumber(at, text, e.termId);
+  at = TakeNumber(at, text, e.baseFee);
+  at = TakeNumber(at, text, e.missedOffFee);
+  at = TakeNumber(at, text, e.additionalFee);
+  at = TakeNumber(at, text, e.cardId);
+  at = TakeLetter(at, text, e.transfer);
+  at = TakeNumber(at, text, e.prevFare);
+  at = TakeLetter(at, text, e.prevVehicle);
+  at = TakeLetter(at, text, e.inOut);
+  at = TakeNumber(at, text, e.tagTime);
+  return TakeNumber(at, text, e.stamp);
+}
+
+// Whether the record at |at| has all its fields whole within the text. Asked only after a
+// failed take: if they are not, the failure may be the cut of a piece, not damage.
+bool RecordFits(const char* at, const Text& text) {
+  for (int field = 0; field < kFieldsPerRecord; ++field) {
+    at = SkipBlanks(at, text.end);
+    if (at == text.end) return false;
+    while (at != text.end && !IsBlank(*at)) ++at;
+    if (!EndsField(at, text)) return false;
+  }
+  return true;
 }
 
 }  // namespace
 
 ScanResult ScanLog(std::string_view text, bool is_last, EntryTable& table) {
-  Cursor cursor{text.data(), text.data() + text.size(), is_last};
+  const Text whole{text.data() + text.size(), is_last};
+  const char* at = text.data();
   while (true) {
-    SkipBlanks(cursor);
-    const auto consumed = static_cast<std::size_t>(cursor.at - text.data());
-    if (cursor.at == cursor.end) {
-      return {consumed, is_last ? ScanStop::kEndOfLog : ScanStop::kNeedMore};
-    }
+    at = SkipBlanks(at, whole.end);
+    const auto consumed = static_cast<std::size_t>(at - text.data());
+    if (at == whole.end) return {consumed, is_last ? ScanStop::kEndOfLog : ScanStop::kNeedMore};
     LogEntry entry;
-    const Take taken = TakeRecord(cursor, entry);
-    if (taken == Take::kBad || (taken == Take::kOutOfText && is_last)) {
-      return {consumed, ScanStop::kDamaged};
+    const char* after = TakeRecord(at, whole, entry);
+    if (after == nullptr) {
+      const bool may_go_on = !is_last && !RecordFits(at, whole);
+      return {consumed, may_go_on ? ScanStop::kNeedMore : ScanStop::kDamaged};
     }
-    if (taken == Take::kOutOfText) return {consumed, ScanStop::kNeedMore};
     table.push_back(entry);
+    at = after;
   }
 }

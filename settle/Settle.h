@@ -6,13 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <vector>
 
 #include "LogEntry.h"
 
-// Every entry of the six logs, in log order and line order. A deque grows in small blocks, so
-// a million entries never need one huge block or a doubling copy.
-using EntryTable = std::deque<LogEntry>;
+// Every entry of the six logs, in log order and line order: one block, reserved up front from
+// the sizes of the logs (see ReserveTable), so it never grows by a doubling copy.
+using EntryTable = std::vector<LogEntry>;
 
 // The running totals of one settlement run. 64-bit, so no number of entries can overflow them.
 struct Income {
