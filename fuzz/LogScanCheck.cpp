@@ -1,0 +1,148 @@
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "ReaderChecks.h"
+#include "Reference.h"
+
+namespace {
+
+// What a reading of a whole log comes to.
+struct Outcome {
+  std::vector<LogEntry> entries;
+  ScanStop stop = ScanStop::kEndOfLog;
+  std::size_t offset = 0;  // the end of the text, or where the damaged record starts
+};
+
+constexpr std::size_t kFieldsPerRecord = 11;
+
+std::string Show(const LogEntry& e) {
+  const auto code = [](char c) { return std::to_string(static_cast<unsigned char>(c)); };
+  return std::to_string(e.termId) + " " + std::to_string(e.baseFee) + " " +
+         std::to_string(e.missedOffFee) + " " + std::to_string(e.additionalFee) + " " +
+         std::to_string(e.cardId) + " " + code(e.transfer) + " " + std::to_string(e.prevFare) +
+         " " + code(e.prevVehicle) + " " + code(e.inOut) + " " + std::to_string(e.tagTime) + " " +
+         std::to_string(e.stamp);
+}
+
+std::string Show(const Outcome& outcome) {
+  std::string text = outcome.stop == ScanStop::kEndOfLog  ? "end of log"
+                     : outcome.stop == ScanStop::kDamaged ? "damaged"
+                                                          : "needs more";
+  text += " at " + std::to_string(outcome.offset) + " after " +
+          std::to_string(outcome.entries.size()) + " entries:";
+  for (const LogEntry& entry : outcome.entries) text += " [" + Show(entry) + "]";
+  return text;
+}
+
+template <typename Number>
+bool TakeNumber(const Word& word, Number& out) {
+  const auto value = Decimal(word.text, Signs::kPlusOrMinus, std::numeric_limits<Number>::min(),
+                             std::numeric_limits<Number>::max());
+  if (value) out = static_cast<Number>(*value);
+  return value.has_value();
+}
+
+bool TakeLetter(const Word& word, char& out) {
+  if (word.text.size() != 1) return false;
+  out = word.text[0];
+  return true;
+}
+
+bool TakeRecord(const Word* w, LogEntry& e) {
+  return TakeNumber(w[0], e.termId) && TakeNumber(w[1], e.baseFee) &&
+         TakeNumber(w[2], e.missedOffFee) && TakeNumber(w[3], e.additionalFee) &&
+         TakeNumber(w[4], e.cardId) && TakeLetter(w[5], e.transfer) &&
+         TakeNumber(w[6], e.prevFare) && TakeLetter(w[7], e.prevVehicle) &&
+         TakeLetter(w[8], e.inOut) && TakeNumber(w[9], e.tagTime) && TakeNumber(w[10], e.stamp);
+}
+
+// Records are eleven words in a row wherever the line ends fall; the first record that is cut
+// short or holds a bad field ends the reading.
+Outcome ReferenceScan(std::string_view text) {
+  const std::vector<Word> words = SplitWords(text);
+  Outcome outcome{{}, ScanStop::kEndOfLog, text.size()};
+  for (std::size_t i = 0; i < words.size(); i += kFieldsPerRecord) {
+    LogEntry entry;
+    if (words.size() - i < kFieldsPerRecord || !TakeRecord(&words[i], entry)) {
+      return {outcome.entries, ScanStop::kDamaged, words[i].offset};
+    }
+    outcome.entries.push_back(entry);
+  }
+  return outcome;
+}
+
+// An entry put in the table before the scan, which the scan must leave as it is: it only appends.
+LogEntry Sentinel() {
+  LogEntry entry;
+  entry.termId = -7;
+  entry.tagTime = std::numeric_limits<std::int64_t>::min();
+  entry.transfer = '\x01';
+  return entry;
+}
+
+std::string ScanWhole(std::string_view text, LogScanner scan, Outcome& outcome) {
+  EntryTable table{Sentinel()};
+  const ScanResult result = scan(text, true, table);
+  if (table.empty() || Show(table.front()) != Show(Sentinel())) {
+    return "changed an entry that was already in the table";
+  }
+  if (result.stop == ScanStop::kNeedMore) return "asked for more text at the end of the log";
+  if (result.consumed > text.size()) return "consumed more bytes than it was given";
+  outcome = {{table.begin() + 1, table.end()}, result.stop, result.consumed};
+  return {};
+}
+
+// Feeds |text| |piece| bytes at a time, carrying the unfinished record over as the settlement
+// does when it streams a log.
+std::string ScanInPieces(std::string_view text, std::size_t piece, LogScanner scan,
+                         Outcome& outcome) {
+  EntryTable table;
+  std::size_t start = 0;  // offset of the first byte not yet consumed
+  std::size_t fed = 0;    // bytes read so far
+  while (true) {
+    fed = std::min(text.size(), fed + piece);
+    const bool is_last = fed == text.size();
+    const ScanResult result = scan(text.substr(start, fed - start), is_last, table);
+    if (result.consumed > fed - start) return "consumed more bytes than it was given";
+    const bool asks_more = result.stop == ScanStop::kNeedMore;
+    if (asks_more && is_last) return "asked for more text at the end of the log";
+    if (!asks_more && result.stop == ScanStop::kEndOfLog && !is_last) {
+      return "reported the end of the log before the last piece";
+    }
+    if (!asks_more) {
+      outcome = {{table.begin(), table.end()}, result.stop, start + result.consumed};
+      return {};
+    }
+    start += result.consumed;
+  }
+}
+
+// A piece size taken from the bytes themselves, so that every input is split in its own way.
+std::size_t PieceSize(std::string_view bytes) {
+  std::uint32_t hash = 2166136261u;
+  for (const char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  return 1 + hash % 64;
+}
+
+}  // namespace
+
+std::string CheckLogScan(std::string_view bytes, LogScanner scan) {
+  const Outcome want = ReferenceScan(bytes);
+  Outcome whole;
+  if (std::string problem = ScanWhole(bytes, scan, whole); !problem.empty()) return problem;
+  if (Show(whole) != Show(want)) {
+    return "scanned " + Show(whole) + "; the reference reads " + Show(want);
+  }
+  const std::size_t piece = PieceSize(bytes);
+  Outcome pieces;
+  if (std::string problem = ScanInPieces(bytes, piece, scan, pieces); !problem.empty()) {
+    return "in pieces of " + std::to_string(piece) + ": " + problem;
+  }
+  if (Show(pieces) != Show(whole)) {
+    return "in pieces of " + std::to_string(piece) + " scanned " + Show(pieces) +
+           "; whole it scans " + Show(whole);
+  }
+  return {};
+}

@@ -1,0 +1,10 @@
+fare_test(fuzz_regression_tests
+  SOURCES
+    FuzzRegressionTest.cpp
+    ${CMAKE_SOURCE_DIR}/fuzz/CardLineCheck.cpp
+    ${CMAKE_SOURCE_DIR}/fuzz/LogScanCheck.cpp
+    ${CMAKE_SOURCE_DIR}/fuzz/MenuInputCheck.cpp
+    ${CMAKE_SOURCE_DIR}/fuzz/Reference.cpp
+  LIBS settle_lib)
+target_include_directories(fuzz_regression_tests PRIVATE ${CMAKE_SOURCE_DIR}/fuzz)
+target_compile_definitions(fuzz_regression_tests PRIVATE FUZZ_DIR="${CMAKE_SOURCE_DIR}/fuzz")
