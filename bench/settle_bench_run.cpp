@@ -12,6 +12,7 @@
 ChildRun RunChild(const std::vector<std::string>& argv, const std::string& workdir,
                   const std::string& out_path) {
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   std::fflush(nullptr);

@@ -13,7 +13,7 @@ namespace {
 
 // The shortest record: eleven one-character fields, ten blanks between them and one after.
 constexpr std::size_t kShortestRecordBytes = 22;
-constexpr std::uintptr_t kPageBytes = 4096;
+constexpr std::size_t kPageBytes = 4096;
 
 // The sum of the sizes of the six logs; a log that is missing adds nothing (loading will stop
 // at it anyway).
@@ -30,12 +30,13 @@ std::size_t TotalLogBytes() {
 
 // Asks for large pages on the whole pages of the table's block. Only advice: when the kernel
 // has none to give, the table works the same.
-void AdviseLargePages(const EntryTable& table) {
-  const auto first = reinterpret_cast<std::uintptr_t>(table.data());
-  const auto last = reinterpret_cast<std::uintptr_t>(table.data() + table.capacity());
-  const std::uintptr_t begin = (first + kPageBytes - 1) & ~(kPageBytes - 1);
-  const std::uintptr_t end = last & ~(kPageBytes - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+void AdviseLargePages(EntryTable& table) {
+  char* const block = reinterpret_cast<char*>(table.data());
+  const auto address = reinterpret_cast<std::uintptr_t>(block);
+  const std::size_t skip = (kPageBytes - address % kPageBytes) % kPageBytes;
+  const std::size_t bytes = table.capacity() * sizeof(LogEntry);
+  if (bytes <= skip + kPageBytes) return;
+  madvise(block + skip, (bytes - skip) / kPageBytes * kPageBytes, MADV_HUGEPAGE);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ inline constexpr std::string_view kBusReportName = "BusCompany.txt";
 // Logs are read in pieces of this size, so memory does not grow with the size of a log. An
 // unfinished record is carried to the next piece; a single record longer than this cannot
 // come from a terminal (a written line is under 200 bytes) and counts as damaged.
-inline constexpr std::size_t kReadChunkBytes = 64 * 1024;
+inline constexpr std::size_t kReadChunkBytes = std::size_t{64} * 1024;
 
 // A share is only rounded to whole won where a double still holds every whole number.
 inline constexpr double kMaxShare = 9007199254740992.0;  // 2^53

@@ -1,7 +1,6 @@
 // The revenue allocation: rounding, every row of what an entry adds, the worked trips, the
 // hand-over between the passes, sums beyond 32 bits and entries that cannot be shared.
-#include <cinttypes>
-#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <string>
@@ -25,20 +24,18 @@ struct Totals {
   std::int64_t bus = 0;
 };
 
+// The number after |label| in the summary block.
+std::int64_t Figure(const std::string& out, const std::string& label) {
+  const auto at = out.find(label);
+  EXPECT_NE(at, std::string::npos) << out;
+  if (at == std::string::npos) return 0;
+  return std::strtoll(out.c_str() + at + label.size(), nullptr, 10);
+}
+
 // Reads the totals back from the summary block the chain ends with.
 Totals FromSummary(const std::string& out) {
-  Totals totals;
-  std::int64_t overall = 0;
-  const auto at = out.find("Overall Fee");
-  EXPECT_NE(at, std::string::npos) << out;
-  if (at == std::string::npos) return totals;
-  EXPECT_EQ(std::sscanf(out.c_str() + at,
-                        "Overall Fee : %" SCNd64 " Won\nSubway Fee : %" SCNd64
-                        " Won\nBus Fee : %" SCNd64 " Won\n",
-                        &overall, &totals.subway, &totals.bus),
-            3)
-      << out;
-  EXPECT_EQ(overall, totals.subway + totals.bus);
+  const Totals totals{Figure(out, "\nSubway Fee : "), Figure(out, "\nBus Fee : ")};
+  EXPECT_EQ(Figure(out, "\nOverall Fee : "), totals.subway + totals.bus);
   return totals;
 }
 

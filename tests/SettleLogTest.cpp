@@ -44,7 +44,7 @@ std::string LongLog() {
     text += std::to_string(1111 * (1 + i % 6)) + " " + std::to_string(i % 2 * 1050) + " " +
             std::to_string(i % 7 == 0 ? 700 : 0) + " " + std::to_string(i * 37 % 1000) + " " +
             std::to_string(i) + (i % 3 ? " T " : " F ") + std::to_string(i * 101) + " B O " +
-            std::to_string(1400000000LL + i * 999) + " 20145131653\n";
+            std::to_string(1400000000 + i * 999LL) + " 20145131653\n";
   }
   return text;
 }

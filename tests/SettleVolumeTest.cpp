@@ -100,7 +100,7 @@ void AddTrip(Logs& logs, std::mt19937& random) {
     default: {  // a get-on with a surcharge for an unfinished transfer ride
       if (pick(2) == 0) {
         logs.Add(station, 1050, 600, 0, 'F', 1650, 'I');
-        const std::int64_t bus = RoundedShare(1650 * 1050, 2700);
+        const std::int64_t bus = RoundedShare(std::int64_t{1650} * 1050, 2700);
         e.bus += bus;
         e.subway += 1650 - bus;
       } else {
