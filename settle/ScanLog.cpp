@@ -29,8 +29,14 @@ bool EndsField(const char* stop, const Text& text) {
   return stop == text.end ? text.is_last : IsBlank(*stop);
 }
 
-// Each Take function parses the field after |at| into |out| and returns where the field ends,
-// or nullptr when it is not whole and valid; a nullptr |at| passes straight through, so a
+// Where to look for the next field after a whole field that stops at |stop|: past the blank
+// that ended it, which need not be tested again.
+const char* PastField(const char* stop, const Text& text) {
+  return stop == text.end ? stop : stop + 1;
+}
+
+// Each Take function parses the field after |at| into |out| and returns where to look for the
+// next one, or nullptr when it is not whole and valid; a nullptr |at| passes straight through, so a
 // record reads as a plain sequence of takes. from_chars does the scanning and the range check
 // in one pass over the digits, which is most of the cost of a settlement run.
 template <typename Number>
@@ -41,7 +47,7 @@ const char* TakeNumber(const char* at, const Text& text, Number& out) {
   // and must not be handed a minus after the plus.
   if (at != text.end && *at == '+' && at + 1 != text.end && at[1] != '-') ++at;
   const auto [stop, error] = std::from_chars(at, text.end, out);
-  return error == std::errc() && EndsField(stop, text) ? stop : nullptr;
+  return error == std::errc() && EndsField(stop, text) ? PastField(stop, text) : nullptr;
 }
 
 const char* TakeLetter(const char* at, const Text& text, char& out) {
@@ -49,7 +55,7 @@ const char* TakeLetter(const char* at, const Text& text, char& out) {
   at = SkipBlanks(at, text.end);
   if (at == text.end || !EndsField(at + 1, text)) return nullptr;
   out = *at;
-  return at + 1;
+  return PastField(at + 1, text);
 }
 
 const char* TakeRecord(const char* at, const Text& text, LogEntry& e) {
