@@ -21,9 +21,10 @@ BenchLogs WriteBenchLogs(std::size_t entries);
 void RemoveBenchLogs(const BenchLogs& logs);
 
 struct ChildRun {
-  double seconds = 0;     // wall time from fork to the end of the child
-  long peak_rss_kib = 0;  // the child's own peak resident set (wait4)
-  int status = -1;        // exit status, or -1 when it did not exit normally
+  double seconds = 0;      // wall time from fork to the end of the child
+  double cpu_seconds = 0;  // the child's own user and system time
+  long peak_rss_kib = 0;   // the child's own peak resident set (wait4)
+  int status = -1;         // exit status, or -1 when it did not exit normally
 };
 
 // Runs |argv| (argv[0] is the program path, looked up in PATH) in |workdir| with standard

@@ -36,6 +36,8 @@ ChildRun RunChild(const std::vector<std::string>& argv, const std::string& workd
   } while (done < 0 && errno == EINTR);
   ChildRun run;
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   run.peak_rss_kib = usage.ru_maxrss;
   run.status = done == pid && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return run;
