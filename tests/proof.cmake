@@ -8,3 +8,8 @@ fare_test(fuzz_regression_tests
   LIBS settle_lib)
 target_include_directories(fuzz_regression_tests PRIVATE ${CMAKE_SOURCE_DIR}/fuzz)
 target_compile_definitions(fuzz_regression_tests PRIVATE FUZZ_DIR="${CMAKE_SOURCE_DIR}/fuzz")
+# Proofs against the real programs: stops at random moments, terminals side by side on one
+# card, and hostile console input.
+fare_test(proof_tests
+  SOURCES Ledger.cpp KillStormTest.cpp ConcurrentTerminalsTest.cpp HostileInputTest.cpp
+  LIBS common)

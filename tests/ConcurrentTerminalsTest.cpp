@@ -1,0 +1,148 @@
+// All six terminals at once on the one card, each tagging as fast as it is fed, until their
+// service periods run out; then the real settlement over the six logs they leave.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "DataDir.h"
+#include "Ledger.h"
+#include "Process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::int64_t kStart = 1417849509;  // 2014-12-06 07:05:09 UTC
+constexpr std::int64_t kServicePeriod = 180;
+constexpr std::int32_t kCardId = 42;
+constexpr std::int32_t kOpening = 10000000;
+constexpr const char* kOpeningCard = "42 S O 0 0 0 1111 F 10000000 0 S 1417849500 201412675";
+constexpr const char* kMenu = "-------------\n| 1.Get on  |\n| 2.Get off |\n-------------\n>> ";
+constexpr const char* kPeriodOver = "3 minutes over!\n";
+constexpr int kTerminals = 6;
+constexpr std::size_t kPairsFed = 250;  // more than any terminal gets through before the end
+constexpr std::size_t kTagsEach = 80;   // every terminal has charged this many before the end
+// A log line moves the settled income by at most a base fare and the top fees of two legs, up or
+// down (a transfer takes back its first leg's fare).
+constexpr std::int64_t kMostIncomePerLine = 1950;
+constexpr const char* kEarlierSubwayReport = "Date : 2014-12-5 18:0\nSubway Income : 1250 Won\n";
+
+using Terminals = std::vector<std::unique_ptr<Process>>;
+
+// Reads the output of every terminal in turn until each shows |text| |count| times, so that no
+// terminal stalls on a full output pipe while holding the card lock. False after |limit|.
+bool PumpUntilAll(Terminals& terminals, std::string_view text, std::size_t count,
+                  std::chrono::seconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (true) {
+    bool all = true;
+    for (auto& terminal : terminals) {
+      if (!terminal->WaitForCount(text, count, 5ms)) all = false;
+    }
+    if (all) return true;
+    if (Clock::now() >= deadline) return false;
+  }
+}
+
+// The settlement's summary, read from its console output.
+struct Summary {
+  std::string date;
+  long long overall = 0, subway = 0, bus = 0;
+};
+
+bool ReadSummary(const std::string& out, Summary& summary) {
+  char date[32] = {};
+  int used = 0;
+  const int fields = std::sscanf(out.c_str(),
+                                 "----------------------------\nDate : %31[^\n]\nOverall Fee : "
+                                 "%lld Won\nSubway Fee : %lld Won\nBus Fee : %lld Won\n"
+                                 "----------------------------\n%n",
+                                 date, &summary.overall, &summary.subway, &summary.bus, &used);
+  summary.date = date;
+  return fields == 4 && static_cast<std::size_t>(used) == out.size();
+}
+
+TEST(ConcurrentTerminals, SixTerminalsOnOneCardKeepTheBooksAndSettle) {
+  DataDir dir;
+  ClockFile clock(dir.Path("clock"));
+  clock.Set(kStart);
+  dir.Write("usercard.txt", kOpeningCard);
+  dir.Write("SubwayCompany.txt", kEarlierSubwayReport);
+
+  Terminals terminals;
+  for (int choice = 1; choice <= kTerminals; ++choice) {
+    terminals.push_back(
+        std::make_unique<Process>(TERMINAL_BIN, ProcessOptions{dir.workdir(), &clock, {}}));
+    terminals.back()->Write(std::to_string(choice) + "\n");
+  }
+  ASSERT_TRUE(PumpUntilAll(terminals, kMenu, 1, 30s));
+  std::string script;
+  for (std::size_t i = 0; i < kPairsFed; ++i) script += "1\n2\n";
+  for (auto& terminal : terminals) terminal->Write(script);
+  ASSERT_TRUE(PumpUntilAll(terminals, "Tagging is processed competely.", kTagsEach, 60s));
+
+  clock.Set(kStart + kServicePeriod);
+  ASSERT_TRUE(PumpUntilAll(terminals, kPeriodOver, 1, 30s));
+  std::int64_t logged = 0;
+  std::size_t lines = 0;
+  std::size_t fewest = SIZE_MAX;
+  for (int choice = 1; choice <= kTerminals; ++choice) {
+    SCOPED_TRACE("terminal " + std::to_string(choice));
+    Process& terminal = *terminals[static_cast<std::size_t>(choice - 1)];
+    EXPECT_EQ(terminal.Wait(), 0);
+    EXPECT_EQ(terminal.err(), "");
+    const std::string& out = terminal.out();
+    EXPECT_EQ(out.substr(out.size() - std::string(kPeriodOver).size()), kPeriodOver);
+    // The period ended between tags: every tag shown is logged, and no other.
+    const LogCheck log = CheckLog(dir.Read(LogNameOf(choice)), choice * 1111, kCardId);
+    EXPECT_EQ(log.fault, "");
+    const Shown shown = ShownCharges(out);
+    EXPECT_EQ(log.lines, shown.tags);
+    EXPECT_EQ(log.charges, shown.charges);
+    EXPECT_GE(log.lines, kTagsEach);
+    EXPECT_EQ(CountOf(out, "Error"), 0u);
+    logged += log.charges;
+    lines += log.lines;
+    fewest = std::min(fewest, log.lines);
+  }
+  std::printf("[ parallel ] %zu tags charged by six terminals at once, the fewest by one %zu\n",
+              lines, fewest);
+  const std::string card_text = dir.Read("usercard.txt");
+  const auto card = WholeCard(card_text);
+  ASSERT_TRUE(card) << card_text;
+  EXPECT_EQ(std::int64_t{kOpening} - card->balance, logged);
+  EXPECT_GT(logged, 0);
+
+  // The settlement over these six logs: it reads them all, changes none, and adds two lines to
+  // each report, after whatever an earlier run left there.
+  std::string logs_before;
+  for (int choice = 1; choice <= kTerminals; ++choice) logs_before += dir.Read(LogNameOf(choice));
+  const RunResult settle = RunProgram(SETTLE_BIN, "", {dir.workdir(), &clock, {}});
+  EXPECT_EQ(settle.status, 0);
+  EXPECT_EQ(settle.err, "");
+  EXPECT_EQ(settle.out.find("Cannot find DB!"), std::string::npos) << settle.out;
+  Summary summary;
+  ASSERT_TRUE(ReadSummary(settle.out, summary)) << settle.out;
+  EXPECT_EQ(summary.date, "2014-12-6 7:8");
+  EXPECT_EQ(summary.overall, summary.subway + summary.bus);
+  EXPECT_NE(summary.overall, 0);
+  EXPECT_LE(std::llabs(summary.overall), kMostIncomePerLine * static_cast<std::int64_t>(lines));
+  EXPECT_EQ(dir.Read("SubwayCompany.txt"), std::string(kEarlierSubwayReport) +
+                                               "Date : 2014-12-6 7:8\nSubway Income : " +
+                                               std::to_string(summary.subway) + " Won\n");
+  EXPECT_EQ(dir.Read("BusCompany.txt"),
+            "Date : 2014-12-6 7:8\nBus Income : " + std::to_string(summary.bus) + " Won\n");
+  std::string logs_after;
+  for (int choice = 1; choice <= kTerminals; ++choice) logs_after += dir.Read(LogNameOf(choice));
+  EXPECT_EQ(logs_after, logs_before);
+}
+
+}  // namespace
