@@ -52,3 +52,7 @@ Card CardRead();
 // success the new one is on disk. On failure prints a one-line detail on standard error and
 // returns false.
 [[nodiscard]] bool CardWriter(Card card);
+
+// Removes the temporary files of card writes that were killed half-way. Needs the card lock:
+// while it is held no write is under way, so every temporary card file is abandoned.
+void RemoveAbandonedCardWrites();

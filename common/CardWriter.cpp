@@ -19,3 +19,5 @@ std::string FormatCardLine(const Card& card) {
 bool CardWriter(Card card) {
   return ReplaceFileDurably(DataPath(kCardFileName), FormatCardLine(card));
 }
+
+void RemoveAbandonedCardWrites() { RemoveAbandonedReplacements(DataPath(kCardFileName)); }

@@ -1,5 +1,6 @@
 #include "DataFiles.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -12,6 +13,9 @@
 #include <vector>
 
 namespace {
+
+// A replacement is written to |path| + this suffix, the X's made unique by mkostemp.
+constexpr std::string_view kTempSuffix = ".XXXXXX";
 
 // Writes all of |bytes|, retrying after interruptions and partial writes.
 bool WriteAll(int fd, std::string_view bytes) {
@@ -63,7 +67,7 @@ void ReportFileError(const std::string& path) {
 }
 
 bool ReplaceFileDurably(const std::string& path, std::string_view bytes) {
-  std::string temp_path = path + ".XXXXXX";
+  std::string temp_path = std::string(path).append(kTempSuffix);
   std::vector<char> name(temp_path.begin(), temp_path.end());
   name.push_back('\0');
   const int fd = mkostemp(name.data(), O_CLOEXEC);
@@ -90,6 +94,21 @@ bool ReplaceFileDurably(const std::string& path, std::string_view bytes) {
     return false;
   }
   return true;
+}
+
+void RemoveAbandonedReplacements(const std::string& path) {
+  const auto slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string prefix = path.substr(dir.size()) + ".";
+  DIR* listing = opendir(dir.empty() ? "." : dir.c_str());
+  if (listing == nullptr) return;
+  while (const dirent* entry = readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() == prefix.size() + kTempSuffix.size() - 1 && name.starts_with(prefix)) {
+      unlink((dir + std::string(name)).c_str());
+    }
+  }
+  closedir(listing);
 }
 
 std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t limit) {

@@ -15,6 +15,11 @@ std::string DataPath(std::string_view name);
 // never a mix; on failure the temporary file is removed and |path| is untouched.
 [[nodiscard]] bool ReplaceFileDurably(const std::string& path, std::string_view bytes);
 
+// Removes the temporary files that replacements of |path| left behind when their process was
+// killed mid-way. Needs whatever lock serialises the replacements of |path|: a temporary file
+// of a replacement under way would look the same.
+void RemoveAbandonedReplacements(const std::string& path);
+
 // Reads at most |limit| bytes of |path|. Nothing when it cannot be opened or read; no detail
 // line is printed, since a missing file is an ordinary answer for the callers.
 std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t limit);

@@ -52,6 +52,7 @@ void Issuer() {
   const std::int32_t card_id = Ask("Input Card's ID(0000~9999) : ", kMaxCardId);
   const std::int32_t balance = Ask("Input Card's Balance(0~10000000) : ", kMaxOpeningBalance);
   const int lock = LockFile(DataPath(kCardLockName));
+  if (lock >= 0) RemoveAbandonedCardWrites();
   const bool written = lock >= 0 && CardWriter(NewCard(card_id, balance));
   UnlockFile(lock);
   Finish(written ? "Create Card Complete!" : "File Write Error.");

@@ -60,10 +60,19 @@ void Supervise(pid_t child, std::int64_t start) {
   UnlockFile(lock);
 }
 
+// A terminal killed in the middle of a card write leaves its temporary file behind.
+void CleanUpAfterKilledTerminals() {
+  const int lock = LockFile(DataPath(kCardLockName));
+  if (lock < 0) return;
+  RemoveAbandonedCardWrites();
+  UnlockFile(lock);
+}
+
 }  // namespace
 
 void MainController() {
   DBInit();
+  CleanUpAfterKilledTerminals();
   const std::int64_t start = CurrentTime();
   SetStopHandlers(RequestStop);
   std::fflush(stdout);

@@ -48,6 +48,20 @@ TEST(DataFiles, FailuresAreReportedNotHidden) {
   EXPECT_FALSE(dir.Exists("missing"));
 }
 
+TEST(DataFiles, RemovesOnlyAbandonedReplacements) {
+  DataDir dir;
+  for (const char* name : {"usercard.txt", "usercard.txt.Ab12Cd", "usercard.txt.x", "usercard.lock",
+                           "usercard.txt.Ab12Cde", "other.txt.Ab12Cd"}) {
+    dir.Write(name, "bytes");
+  }
+  RemoveAbandonedReplacements(DataPath("usercard.txt"));
+  EXPECT_FALSE(dir.Exists("usercard.txt.Ab12Cd"));
+  for (const char* kept : {"usercard.txt", "usercard.txt.x", "usercard.lock",
+                           "usercard.txt.Ab12Cde", "other.txt.Ab12Cd"}) {
+    EXPECT_TRUE(dir.Exists(kept)) << kept;
+  }
+}
+
 TEST(DataFiles, LockExcludesAnotherProcessUntilReleased) {
   DataDir dir;
   const std::string path = DataPath("usercard.lock");

@@ -86,6 +86,13 @@ TEST(Issuer, RejectedAnswersLeaveTheCardFileAsItWas) {
   }
 }
 
+TEST(Issuer, ClearsWhatKilledCardWritesLeftBehind) {
+  Issue issue;
+  issue.dir.Write("usercard.txt.k1LLed", "42 S O 0 0 0 1111 F 2");
+  ASSERT_EQ(issue.Run("42 20000\n").status, 0);
+  EXPECT_FALSE(issue.dir.Exists("usercard.txt.k1LLed"));
+}
+
 TEST(Issuer, SecondIssueReplacesTheFirstCardWhole) {
   Issue issue;
   ASSERT_EQ(issue.Run("1234 10000000\n").status, 0);

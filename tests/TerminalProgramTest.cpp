@@ -90,10 +90,12 @@ TEST(TerminalProgram, ServesTheMenuUntilTheEndOfThePeriod) {
 
 TEST(TerminalProgram, EndOfInputStopsTheMenuQuietly) {
   Station setup;
+  setup.dir.Write("usercard.txt.k1LLed", "42 S O 0 0 0 1111 F 2");  // a killed card write
   Process terminal(TERMINAL_BIN, setup.Options());
   terminal.Write("1\n");
   terminal.CloseInput();
   ASSERT_TRUE(terminal.WaitForOutput(kMenu));
+  EXPECT_FALSE(setup.dir.Exists("usercard.txt.k1LLed"));
   std::this_thread::sleep_for(500ms);
   EXPECT_EQ(terminal.out(), std::string(kSelection) + kDateLine + kMenu);
   setup.clock.Set(kStart + 180);
