@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ConsoleTexts.h"
 #include "DataDir.h"
 #include "Ledger.h"
 #include "Process.h"
@@ -20,13 +21,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::int64_t kStart = 1417849509;  // 2014-12-06 07:05:09 UTC
-constexpr std::int64_t kServicePeriod = 180;
-constexpr std::int32_t kCardId = 42;
-constexpr std::int32_t kOpening = 10000000;
-constexpr const char* kOpeningCard = "42 S O 0 0 0 1111 F 10000000 0 S 1417849500 201412675";
-constexpr const char* kMenu = "-------------\n| 1.Get on  |\n| 2.Get off |\n-------------\n>> ";
-constexpr const char* kPeriodOver = "3 minutes over!\n";
 constexpr int kTerminals = 6;
 constexpr std::size_t kPairsFed = 250;  // more than any terminal gets through before the end
 constexpr std::size_t kTagsEach = 80;   // every terminal has charged this many before the end

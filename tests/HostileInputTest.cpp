@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ConsoleTexts.h"
 #include "DataDir.h"
 #include "Ledger.h"
 #include "Process.h"
@@ -22,16 +23,8 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Files = std::map<std::string, std::string>;
 
-constexpr std::int64_t kStart = 1417849509;  // 2014-12-06 07:05:09 UTC
 constexpr const char* kCardLine = "42 S O 0 0 0 1111 F 20000 0 S 1417849500 201412675";
-constexpr const char* kIdPrompt = "Input Card's ID(0000~9999) : ";
-constexpr const char* kBalancePrompt = "Input Card's Balance(0~10000000) : ";
-constexpr const char* kSelection =
-    "Select Terminal\n1.Subway - Daepyeong University\n2.Subway - Wangsimni\n"
-    "3.Subway - Hapjeong\n4.Subway - Sillim\n5.Subway - Gangnam\n6.Bus Station\n>> ";
 constexpr const char* kWrong = "Wrong Input Error\n";
-constexpr const char* kDateLine = "2014-12-6 7:5:9\n";
-constexpr const char* kMenu = "-------------\n| 1.Get on  |\n| 2.Get off |\n-------------\n>> ";
 constexpr const char* kGetOnBlock =
     "------------------------------\nTagging is processed competely.\n\nTotal fee : 1050.\n"
     "Your balance : 18950.\n------------------------------\n";

@@ -3,13 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include "ConsoleTexts.h"
 #include "DataDir.h"
 #include "Process.h"
 
 namespace {
 
-constexpr const char* kIdPrompt = "Input Card's ID(0000~9999) : ";
-constexpr const char* kBalancePrompt = "Input Card's Balance(0~10000000) : ";
 constexpr std::int64_t kExampleTime = 1401959220;  // 2014-06-05 09:07:00 UTC
 
 struct Issue {

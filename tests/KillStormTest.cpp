@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ConsoleTexts.h"
 #include "DataDir.h"
 #include "Ledger.h"
 #include "Process.h"
@@ -28,14 +29,7 @@ namespace {
 using namespace std::chrono_literals;
 using Micros = std::chrono::microseconds;
 
-constexpr std::int64_t kStart = 1417849509;  // 2014-12-06 07:05:09 UTC
-constexpr std::int64_t kServicePeriod = 180;
-constexpr std::int32_t kCardId = 42;
-constexpr std::int32_t kOpening = 10000000;
-constexpr const char* kOpeningCard = "42 S O 0 0 0 1111 F 10000000 0 S 1417849500 201412675";
-constexpr const char* kMenu = "-------------\n| 1.Get on  |\n| 2.Get off |\n-------------\n>> ";
 constexpr const char* kCharged = "Tagging is processed competely.";
-constexpr const char* kPeriodOver = "3 minutes over!\n";
 constexpr std::uint64_t kDefaultSeed = 1417849509;
 constexpr std::uint64_t kDefaultRounds = 200;
 constexpr double kLongestPauseMicros = 20000;

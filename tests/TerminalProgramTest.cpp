@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "Card.h"
+#include "ConsoleTexts.h"
 #include "DataDir.h"
 #include "Process.h"
 
@@ -20,12 +21,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::int64_t kStart = 1417849509;  // 2014-12-06 07:05:09 UTC
-constexpr const char* kSelection =
-    "Select Terminal\n1.Subway - Daepyeong University\n2.Subway - Wangsimni\n"
-    "3.Subway - Hapjeong\n4.Subway - Sillim\n5.Subway - Gangnam\n6.Bus Station\n>> ";
-constexpr const char* kMenu = "-------------\n| 1.Get on  |\n| 2.Get off |\n-------------\n>> ";
-constexpr const char* kDateLine = "2014-12-6 7:5:9\n";
 constexpr const char* kCardLine = "42 S O 0 0 0 1111 F 20000 0 S 1417849500 201412675";
 
 struct Station {
@@ -100,7 +95,7 @@ TEST(TerminalProgram, EndOfInputStopsTheMenuQuietly) {
   EXPECT_EQ(terminal.out(), std::string(kSelection) + kDateLine + kMenu);
   setup.clock.Set(kStart + 180);
   EXPECT_EQ(terminal.Wait(), 0);
-  EXPECT_EQ(terminal.out(), std::string(kSelection) + kDateLine + kMenu + "3 minutes over!\n");
+  EXPECT_EQ(terminal.out(), std::string(kSelection) + kDateLine + kMenu + kPeriodOver);
 }
 
 // Replaces the card file with a named pipe, so that a tag blocks while it reads the card (it
@@ -197,9 +192,8 @@ std::int64_t SumOfCharges(const std::string& log, std::size_t& lines) {
 
 TEST(TerminalProgram, SideBySideTerminalsNeverLoseACharge) {
   constexpr int kTagsEach = 200;
-  constexpr std::int32_t kOpening = 10000000;
   Station setup;
-  setup.dir.Write("usercard.txt", "42 S O 0 0 0 1111 F 10000000 0 S 1417849500 201412675");
+  setup.dir.Write("usercard.txt", kOpeningCard);
   const char* choices[] = {"1\n", "3\n", "6\n"};
   std::vector<std::unique_ptr<Process>> terminals;
   for (const char* choice : choices) {
