@@ -28,9 +28,9 @@ int OpenTerminalLog() {
   return OpenForAppend(DataPath(name));
 }
 
-bool DBWriter(Card card, int log) {
+LogEntry ToLogEntry(const Card& card, std::int32_t term_id) {
   LogEntry entry;
-  entry.termId = WhatTerm;
+  entry.termId = term_id;
   entry.baseFee = card.fee.baseFee;
   entry.missedOffFee = card.fee.missedOffFee;
   entry.additionalFee = card.fee.additionalFee;
@@ -40,5 +40,10 @@ bool DBWriter(Card card, int log) {
   entry.prevVehicle = card.prevVehicle;
   entry.inOut = card.inOut;
   entry.tagTime = card.tagTime;
-  return AppendDurably(log, FormatLogLine(entry), DataPath(LogFileName(WhatTerm)));
+  return entry;
+}
+
+bool DBWriter(Card card, int log) {
+  return AppendDurably(log, FormatLogLine(ToLogEntry(card, WhatTerm)),
+                       DataPath(LogFileName(WhatTerm)));
 }

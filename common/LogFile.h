@@ -6,6 +6,9 @@
 #include "Card.h"
 #include "LogEntry.h"
 
+// The log entry of the charged |card| at terminal |term_id|; stamp is left 0.
+LogEntry ToLogEntry(const Card& card, std::int32_t term_id);
+
 // Formats |entry| as its log line, ending in "\n". The date digits come from tagTime in local
 // time; entry.stamp is not used.
 std::string FormatLogLine(const LogEntry& entry);

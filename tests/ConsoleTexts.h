@@ -18,6 +18,9 @@ inline constexpr const char* kMenu =
     "-------------\n| 1.Get on  |\n| 2.Get off |\n-------------\n>> ";
 inline constexpr const char* kPeriodOver = "3 minutes over!\n";
 
+// An ordinary card with 20000 won on it, last tagged off at subway station 1 at 07:05:00.
+inline constexpr const char* kCardLine = "42 S O 0 0 0 1111 F 20000 0 S 1417849500 201412675";
+
 // A card with room for thousands of tags, for the tests that tag as fast as they can.
 inline constexpr std::int32_t kCardId = 42;
 inline constexpr std::int32_t kOpening = 10000000;

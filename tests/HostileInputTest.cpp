@@ -16,6 +16,7 @@
 #include "DataDir.h"
 #include "Ledger.h"
 #include "Process.h"
+#include "Station.h"
 
 namespace {
 
@@ -23,7 +24,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Files = std::map<std::string, std::string>;
 
-constexpr const char* kCardLine = "42 S O 0 0 0 1111 F 20000 0 S 1417849500 201412675";
 constexpr const char* kWrong = "Wrong Input Error\n";
 constexpr const char* kGetOnBlock =
     "------------------------------\nTagging is processed competely.\n\nTotal fee : 1050.\n"
@@ -63,16 +63,6 @@ Files Snapshot(const DataDir& dir) {
   }
   return files;
 }
-
-struct Console {
-  DataDir dir;
-  ClockFile clock{dir.Path("clock")};
-  Console() {
-    clock.Set(kStart);
-    dir.Write("usercard.txt", kCardLine);
-  }
-  ProcessOptions Options() { return {dir.workdir(), &clock, {}}; }
-};
 
 // Feeds |input| from a thread of its own, so that a program which floods its output while the
 // input is still being written fails the bounded wait instead of blocking both sides.
@@ -129,7 +119,7 @@ TEST(HostileInput, IssuerRefusesEveryAnswerThatIsNotANumberInRange) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    Console setup;
+    Station setup;
     const Files before = Snapshot(setup.dir);
     const RunResult run = RunFed(ISSUER_BIN, row.input, setup.Options());
     EXPECT_EQ(run.status, 0);
@@ -150,7 +140,7 @@ TEST(HostileInput, IssuerTakesTwoGoodAnswersWhateverFollowsThem) {
   };
   for (const Answers& row : rows) {
     SCOPED_TRACE(row.name);
-    Console setup;
+    Station setup;
     Files expected = Snapshot(setup.dir);
     expected["usercard.txt"] = "7 S O 0 0 0 1111 F 5000 0 S 1417849509 201412675";
     expected["usercard.lock"] = "";
@@ -179,7 +169,7 @@ TEST(HostileInput, TerminalSelectionShowsOneErrorPerBadLine) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    Console setup;
+    Station setup;
     const Files before = Snapshot(setup.dir);
     const RunResult run = RunFed(TERMINAL_BIN, row.input, setup.Options());
     EXPECT_EQ(run.status, 0);
@@ -191,7 +181,7 @@ TEST(HostileInput, TerminalSelectionShowsOneErrorPerBadLine) {
 
 // Serves |input| at the tag menu of terminal 3 until the menu process ends at the end of input,
 // then lets the service period run out.
-RunResult RunAtTagMenu(Console& setup, const std::string& input) {
+RunResult RunAtTagMenu(Station& setup, const std::string& input) {
   Process terminal(TERMINAL_BIN, setup.Options());
   RunResult result;
   terminal.Write("3\n");
@@ -230,7 +220,7 @@ TEST(HostileInput, TagMenuShowsOneErrorPerBadLineAndChargesNothing) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    Console setup;
+    Station setup;
     setup.dir.Write("3333.txt", "left by an earlier run\n");
     setup.dir.Write("1111.txt", "another terminal's log\n");
     Files expected = Snapshot(setup.dir);
@@ -246,7 +236,7 @@ TEST(HostileInput, TagMenuShowsOneErrorPerBadLineAndChargesNothing) {
 }
 
 TEST(HostileInput, TagMenuChargesTheOneTagBeforeTheGarbage) {
-  Console setup;
+  Station setup;
   const RunResult run = RunAtTagMenu(setup, "1\n" + EveryByte() + Fill("x", kMiB));
   EXPECT_EQ(run.status, 0);
   const std::string menu = std::string(kDateLine) + kMenu;
@@ -270,7 +260,7 @@ TEST(HostileInput, SettleReadsNoInputAtAll) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    Console setup;
+    Station setup;
     for (const char* log : {"1111.txt", "2222.txt", "4444.txt", "5555.txt", "6666.txt"}) {
       setup.dir.Write(log, "");
     }

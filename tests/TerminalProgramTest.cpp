@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdio>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -15,29 +14,13 @@
 #include "Card.h"
 #include "ConsoleTexts.h"
 #include "DataDir.h"
+#include "Ledger.h"
 #include "Process.h"
+#include "Station.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-constexpr const char* kCardLine = "42 S O 0 0 0 1111 F 20000 0 S 1417849500 201412675";
-
-struct Station {
-  DataDir dir;
-  ClockFile clock{dir.Path("clock")};
-  Station() {
-    clock.Set(kStart);
-    dir.Write("usercard.txt", kCardLine);
-  }
-  ProcessOptions Options() { return {dir.workdir(), &clock, {}}; }
-};
-
-std::size_t Count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
 
 TEST(TerminalProgram, SelectionTakesOnlyTheSixTerminals) {
   Station setup;
@@ -80,7 +63,7 @@ TEST(TerminalProgram, ServesTheMenuUntilTheEndOfThePeriod) {
   setup.clock.Set(kStart + 180);
   EXPECT_EQ(terminal.Wait(), 0);
   EXPECT_EQ(terminal.out().substr(terminal.out().size() - 16), "3 minutes over!\n");
-  EXPECT_EQ(Count(setup.dir.Read("6666.txt"), "\n"), 1u);
+  EXPECT_EQ(CountOf(setup.dir.Read("6666.txt"), "\n"), 1u);
 }
 
 TEST(TerminalProgram, EndOfInputStopsTheMenuQuietly) {
@@ -140,7 +123,7 @@ TEST(TerminalProgram, TagUnderWayAtTheEndOfThePeriodCompletes) {
   EXPECT_EQ(out.substr(out.size() - 16), "3 minutes over!\n");
   EXPECT_EQ(setup.dir.Read("usercard.txt"),
             "42 S I 1050 0 0 1111 F 18950 1050 S 1417849689 201412678");
-  EXPECT_EQ(Count(setup.dir.Read("1111.txt"), "\n"), 1u);
+  EXPECT_EQ(CountOf(setup.dir.Read("1111.txt"), "\n"), 1u);
 }
 
 TEST(TerminalProgram, StopSignalsWaitForTheTagUnderWay) {
@@ -157,7 +140,7 @@ TEST(TerminalProgram, StopSignalsWaitForTheTagUnderWay) {
     EXPECT_EQ(terminal.Wait(), 0);
     EXPECT_NE(terminal.out().find("Tagging is processed competely."), std::string::npos);
     EXPECT_EQ(terminal.out().find("3 minutes over!"), std::string::npos);
-    EXPECT_EQ(Count(setup.dir.Read("2222.txt"), "\n"), 1u);
+    EXPECT_EQ(CountOf(setup.dir.Read("2222.txt"), "\n"), 1u);
     EXPECT_EQ(ParseCardLine(setup.dir.Read("usercard.txt"))->termId, 2222);
   }
 }
@@ -170,24 +153,6 @@ TEST(TerminalProgram, StopSignalBetweenTagsEndsTheProgram) {
   terminal.Signal(SIGTERM);  // the supervisor alone
   EXPECT_EQ(terminal.Wait(), 0);
   EXPECT_EQ(terminal.out(), std::string(kSelection) + kDateLine + kMenu);
-}
-
-// Sums the charges (base + missed-off + additional) of every line of a log, checking that
-// each line is whole.
-std::int64_t SumOfCharges(const std::string& log, std::size_t& lines) {
-  std::int64_t sum = 0;
-  std::size_t start = 0;
-  for (auto end = log.find('\n'); end != std::string::npos; end = log.find('\n', start)) {
-    const std::string line = log.substr(start, end - start);
-    int term = 0, base = 0, missed = 0, additional = 0;
-    EXPECT_EQ(std::sscanf(line.c_str(), "%d %d %d %d", &term, &base, &missed, &additional), 4)
-        << line;
-    sum += base + missed + additional;
-    ++lines;
-    start = end + 1;
-  }
-  EXPECT_EQ(start, log.size()) << "the log ends in a torn line";
-  return sum;
 }
 
 TEST(TerminalProgram, SideBySideTerminalsNeverLoseACharge) {
@@ -211,11 +176,13 @@ TEST(TerminalProgram, SideBySideTerminalsNeverLoseACharge) {
   std::int64_t charged = 0;
   for (std::size_t i = 0; i < terminals.size(); ++i) {
     EXPECT_EQ(terminals[i]->Wait(), 0);
-    EXPECT_EQ(Count(terminals[i]->out(), "Tagging is processed competely."),
+    EXPECT_EQ(CountOf(terminals[i]->out(), "Tagging is processed competely."),
               static_cast<std::size_t>(kTagsEach));
-    charged += SumOfCharges(
-        setup.dir.Read(std::string(1, choices[i][0]) + std::string(3, choices[i][0]) + ".txt"),
-        lines);
+    const int choice = choices[i][0] - '0';
+    const LogCheck log = CheckLog(setup.dir.Read(LogNameOf(choice)), choice * 1111, kCardId);
+    EXPECT_EQ(log.fault, "") << LogNameOf(choice);
+    charged += log.charges;
+    lines += log.lines;
   }
   EXPECT_EQ(lines, 3u * kTagsEach);
   const auto card = ParseCardLine(setup.dir.Read("usercard.txt"));

@@ -44,18 +44,7 @@ Card ExpectedCard(const Row& row, std::int32_t balance_before) {
 }
 
 std::string ExpectedLogLine(const Card& card) {
-  LogEntry entry;
-  entry.termId = card.termId;
-  entry.baseFee = card.fee.baseFee;
-  entry.missedOffFee = card.fee.missedOffFee;
-  entry.additionalFee = card.fee.additionalFee;
-  entry.cardId = card.cardId;
-  entry.transfer = card.transfer;
-  entry.prevFare = card.prevFare;
-  entry.prevVehicle = card.prevVehicle;
-  entry.inOut = card.inOut;
-  entry.tagTime = card.tagTime;
-  return FormatLogLine(entry);
+  return FormatLogLine(ToLogEntry(card, card.termId));
 }
 
 void CheckAccepted(const Row& row) {

@@ -11,5 +11,5 @@ target_compile_definitions(fuzz_regression_tests PRIVATE FUZZ_DIR="${CMAKE_SOURC
 # Proofs against the real programs: stops at random moments, terminals side by side on one
 # card, and hostile console input.
 fare_test(proof_tests
-  SOURCES Ledger.cpp KillStormTest.cpp ConcurrentTerminalsTest.cpp HostileInputTest.cpp
+  SOURCES KillStormTest.cpp ConcurrentTerminalsTest.cpp HostileInputTest.cpp
   LIBS common)
