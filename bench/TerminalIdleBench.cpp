@@ -67,7 +67,7 @@ class IdleDir {
     card.cardId = 1;
     card.tagTime = CurrentTime();
     card.balance = 100'000;
-    ready_ = ReplaceFileDurably((root_ / kCardFileName).string(), FormatCardLine(card));
+    ready_ = WriteFileInPlace((root_ / kCardFileName).string(), FormatCardLine(card));
   }
   ~IdleDir() {
     std::error_code ignored;

@@ -1,6 +1,5 @@
 #include "DataFiles.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -10,51 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
-
-namespace {
-
-// A replacement is written to |path| + this suffix, the X's made unique by mkostemp.
-constexpr std::string_view kTempSuffix = ".XXXXXX";
-
-// Writes all of |bytes|, retrying after interruptions and partial writes.
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-}
-
-// Makes a completed rename durable: the directory entry itself must reach the disk.
-bool SyncDirectory(const std::string& dir) {
-  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = fsync(fd) == 0;
-  close(fd);
-  return ok;
-}
-
-// Closes |fd| and removes the temporary file, keeping the errno of the original failure.
-void Abandon(int fd, const std::string& temp_path, const std::string& path) {
-  const int saved = errno;
-  ReportFileError(path);
-  if (fd >= 0) close(fd);
-  unlink(temp_path.c_str());
-  errno = saved;
-}
-
-}  // namespace
 
 std::string DataPath(std::string_view name) { return "../../" + std::string(name); }
 
@@ -66,51 +20,6 @@ void ReportFileError(const std::string& path) {
   errno = saved;
 }
 
-bool ReplaceFileDurably(const std::string& path, std::string_view bytes) {
-  std::string temp_path = std::string(path).append(kTempSuffix);
-  std::vector<char> name(temp_path.begin(), temp_path.end());
-  name.push_back('\0');
-  const int fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) {
-    ReportFileError(path);
-    return false;
-  }
-  temp_path.assign(name.data());
-  // mkostemp creates 0600; a card file is an ordinary shared data file.
-  if (fchmod(fd, 0644) != 0 || !WriteAll(fd, bytes) || fsync(fd) != 0) {
-    Abandon(fd, temp_path, path);
-    return false;
-  }
-  if (close(fd) != 0) {
-    Abandon(-1, temp_path, path);
-    return false;
-  }
-  if (rename(temp_path.c_str(), path.c_str()) != 0) {
-    Abandon(-1, temp_path, path);
-    return false;
-  }
-  if (!SyncDirectory(DirectoryOf(path))) {
-    ReportFileError(path);
-    return false;
-  }
-  return true;
-}
-
-void RemoveAbandonedReplacements(const std::string& path) {
-  const auto slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string prefix = path.substr(dir.size()) + ".";
-  DIR* listing = opendir(dir.empty() ? "." : dir.c_str());
-  if (listing == nullptr) return;
-  while (const dirent* entry = readdir(listing)) {
-    const std::string_view name = entry->d_name;
-    if (name.size() == prefix.size() + kTempSuffix.size() - 1 && name.starts_with(prefix)) {
-      unlink((dir + std::string(name)).c_str());
-    }
-  }
-  closedir(listing);
-}
-
 std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t limit) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
@@ -120,7 +29,9 @@ std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t l
     const ssize_t n = read(fd, text.data() + used, limit - used);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
+      const int saved = errno;
       close(fd);
+      errno = saved;
       return std::nullopt;
     }
     if (n == 0) break;
@@ -183,7 +94,9 @@ bool EmptyFile(const std::string& path) {
 }
 
 int LockFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // A reader in a directory it may not write to can still lock an existing lock file.
+  if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     ReportFileError(path);
     return -1;

@@ -3,6 +3,7 @@
 // leaves errno as the failing call set it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,18 +11,28 @@
 // Path of data file |name|: every program reaches its files through "../../".
 std::string DataPath(std::string_view name);
 
-// Replaces |path| with |bytes|: writes a temporary file in the same directory, fsyncs it,
-// renames it over |path| and fsyncs the directory. A crash leaves the old or the new content,
-// never a mix; on failure the temporary file is removed and |path| is untouched.
-[[nodiscard]] bool ReplaceFileDurably(const std::string& path, std::string_view bytes);
+// Writes |bytes| over |path| as an ordinary in-place write does: through a symbolic link, keeping
+// the mode of an existing file, creating a new one with 0666 less the umask. Durable on success
+// (the file synced, and the directory too when the file is new). One durable step: a crash can
+// leave the file cut short, which is why the card goes through a card commit.
+[[nodiscard]] bool WriteFileInPlace(const std::string& path, std::string_view bytes);
 
-// Removes the temporary files that replacements of |path| left behind when their process was
-// killed mid-way. Needs whatever lock serialises the replacements of |path|: a temporary file
-// of a replacement under way would look the same.
-void RemoveAbandonedReplacements(const std::string& path);
+// Cuts |fd| back to |offset| bytes, writes |bytes| there and syncs. One durable step; on failure
+// the file may hold part of |bytes| after |offset|.
+[[nodiscard]] bool WriteAtDurably(int fd, std::uint64_t offset, std::string_view bytes,
+                                  const std::string& path);
 
-// Reads at most |limit| bytes of |path|. Nothing when it cannot be opened or read; no detail
-// line is printed, since a missing file is an ordinary answer for the callers.
+// Opens |path| for reading and writing, creating it (0666 less the umask) when missing; a file
+// it creates is made durable in its directory, so a synced write to it survives a power loss.
+// Returns the descriptor or -1.
+int OpenDurably(const std::string& path);
+
+// The size of the open file |fd|, or nothing (detail naming |path| on standard error).
+std::optional<std::uint64_t> FileSize(int fd, const std::string& path);
+
+// Reads at most |limit| bytes of |path|. Nothing when it cannot be opened or read, errno telling
+// why (ENOENT: there is no such file); no detail line is printed, since a missing file is an
+// ordinary answer for the callers.
 std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t limit);
 
 // Opens |path| for appending, creating it when missing. Returns the descriptor or -1.

@@ -14,7 +14,7 @@ namespace {
 
 TEST(DataFiles, PathsLeadTwoLevelsUp) {
   DataDir dir;
-  ASSERT_TRUE(ReplaceFileDurably(DataPath("x.txt"), "abc"));
+  ASSERT_TRUE(WriteFileInPlace(DataPath("x.txt"), "abc"));
   EXPECT_EQ(dir.Read("x.txt"), "abc");
 }
 
@@ -35,7 +35,7 @@ TEST(DataFiles, AppendAddsWholeLinesAndEmptyClears) {
 TEST(DataFiles, FailuresAreReportedNotHidden) {
   DataDir dir;
   testing::internal::CaptureStderr();
-  EXPECT_FALSE(ReplaceFileDurably(DataPath("missing/x.txt"), "abc"));
+  EXPECT_FALSE(WriteFileInPlace(DataPath("missing/x.txt"), "abc"));
   EXPECT_LT(OpenForAppend(DataPath("missing/1111.txt")), 0);
   EXPECT_FALSE(EmptyFile(DataPath("missing/1111.txt")));
   const int full = open("/dev/full", O_WRONLY);
@@ -46,20 +46,6 @@ TEST(DataFiles, FailuresAreReportedNotHidden) {
   EXPECT_NE(details.find("missing/x.txt"), std::string::npos) << details;
   EXPECT_NE(details.find("/dev/full"), std::string::npos) << details;
   EXPECT_FALSE(dir.Exists("missing"));
-}
-
-TEST(DataFiles, RemovesOnlyAbandonedReplacements) {
-  DataDir dir;
-  for (const char* name : {"usercard.txt", "usercard.txt.Ab12Cd", "usercard.txt.x", "usercard.lock",
-                           "usercard.txt.Ab12Cde", "other.txt.Ab12Cd"}) {
-    dir.Write(name, "bytes");
-  }
-  RemoveAbandonedReplacements(DataPath("usercard.txt"));
-  EXPECT_FALSE(dir.Exists("usercard.txt.Ab12Cd"));
-  for (const char* kept : {"usercard.txt", "usercard.txt.x", "usercard.lock",
-                           "usercard.txt.Ab12Cde", "other.txt.Ab12Cd"}) {
-    EXPECT_TRUE(dir.Exists(kept)) << kept;
-  }
 }
 
 TEST(DataFiles, LockExcludesAnotherProcessUntilReleased) {
