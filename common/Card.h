@@ -1,10 +1,13 @@
 // The card record, the per-tag fee record, and the card file they live in between tags.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "CardCommit.h"
 
 // The charge of one tag. The charge is baseFee + missedOffFee + additionalFee.
 struct Fee {
@@ -30,10 +33,8 @@ struct Card {
 
 // The card file, relative to the working directory like every data file.
 inline constexpr std::string_view kCardFileName = "usercard.txt";
-// The lock that serialises every read-charge-write of the card between processes. A separate
-// file, because the card file itself is replaced at every write and a lock on it would lock
-// nothing.
-inline constexpr std::string_view kCardLockName = "usercard.lock";
+// A card line is a few dozen bytes; anything past this cannot belong to a sound card.
+inline constexpr std::size_t kCardFileLimit = 4096;
 
 // Formats |card| as the card file line: twelve values and the date digits of tagTime in local
 // time, one space apart, no line end. The fee amounts stand as base, additional, missed-off.
@@ -44,15 +45,18 @@ std::string FormatCardLine(const Card& card);
 // Returns nothing for anything else; fee.direction of the result is 'O'.
 std::optional<Card> ParseCardLine(std::string_view text);
 
+// Reads the card file. Nothing when it is missing, unreadable or damaged.
+std::optional<Card> ReadCardFile();
+
 // Reads the card file. When it is missing, unreadable or damaged, prints "File Read Error."
 // and ends the process with status 0.
 Card CardRead();
 
-// Replaces the card file with |card|: the old card stays whole if anything fails, and on
-// success the new one is on disk. On failure prints a one-line detail on standard error and
-// returns false.
-[[nodiscard]] bool CardWriter(Card card);
+// Prints "File Read Error." and ends the process with status 0.
+[[noreturn]] void EndWithFileReadError();
 
-// Removes the temporary files of card writes that were killed half-way. Needs the card lock:
-// while it is held no write is under way, so every temporary card file is abandoned.
-void RemoveAbandonedCardWrites();
+// Writes |card| to the card file and, in the same card commit, appends |log| when it names a
+// log: both reach the disk or neither does, whatever stops the process. Needs the card lock.
+// On failure prints a one-line detail on standard error and returns false, card and log as
+// they were.
+[[nodiscard]] bool CardWriter(Card card, LogAppend log = {});

@@ -9,9 +9,6 @@
 
 namespace {
 
-// A card line is a few dozen bytes; anything past this cannot belong to a sound card.
-constexpr std::size_t kCardFileLimit = 4096;
-
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
@@ -63,13 +60,18 @@ std::optional<Card> ParseCardLine(std::string_view text) {
   return card;
 }
 
-Card CardRead() {
+std::optional<Card> ReadCardFile() {
   const auto text = ReadFilePrefix(DataPath(kCardFileName), kCardFileLimit);
-  const auto card = text ? ParseCardLine(*text) : std::nullopt;
-  if (!card) {
-    std::printf("File Read Error.\n");
-    std::fflush(stdout);
-    std::exit(0);
-  }
-  return *card;
+  return text ? ParseCardLine(*text) : std::nullopt;
+}
+
+Card CardRead() {
+  if (const auto card = ReadCardFile()) return *card;
+  EndWithFileReadError();
+}
+
+void EndWithFileReadError() {
+  std::printf("File Read Error.\n");
+  std::fflush(stdout);
+  std::exit(0);
 }

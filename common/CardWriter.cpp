@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "Card.h"
-#include "DataFiles.h"
+#include "CardCommit.h"
 #include "LocalDate.h"
 
 std::string FormatCardLine(const Card& card) {
@@ -16,8 +16,6 @@ std::string FormatCardLine(const Card& card) {
   return std::string(line, static_cast<std::size_t>(n));
 }
 
-bool CardWriter(Card card) {
-  return ReplaceFileDurably(DataPath(kCardFileName), FormatCardLine(card));
+bool CardWriter(Card card, LogAppend log) {
+  return CommitCard(FormatCardLine(card), std::move(log));
 }
-
-void RemoveAbandonedCardWrites() { RemoveAbandonedReplacements(DataPath(kCardFileName)); }

@@ -1,8 +1,6 @@
-#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 
-#include "DataFiles.h"
 #include "LocalDate.h"
 #include "LogFile.h"
 #include "WhatTerm.h"
@@ -16,16 +14,6 @@ std::string FormatLogLine(const LogEntry& entry) {
                     entry.cardId, entry.transfer, entry.prevFare, entry.prevVehicle, entry.inOut,
                     entry.tagTime, date.year, date.month, date.day, date.hour, date.minute);
   return std::string(line, static_cast<std::size_t>(n));
-}
-
-int OpenTerminalLog() {
-  const std::string name = LogFileName(WhatTerm);
-  if (name.empty()) {
-    errno = EINVAL;
-    ReportFileError("terminal " + std::to_string(WhatTerm) + " log");
-    return -1;
-  }
-  return OpenForAppend(DataPath(name));
 }
 
 LogEntry ToLogEntry(const Card& card, std::int32_t term_id) {
@@ -43,7 +31,6 @@ LogEntry ToLogEntry(const Card& card, std::int32_t term_id) {
   return entry;
 }
 
-bool DBWriter(Card card, int log) {
-  return AppendDurably(log, FormatLogLine(ToLogEntry(card, WhatTerm)),
-                       DataPath(LogFileName(WhatTerm)));
+LogAppend DBWriter(Card card) {
+  return {LogFileName(WhatTerm), FormatLogLine(ToLogEntry(card, WhatTerm))};
 }

@@ -17,10 +17,6 @@ std::string FormatLogLine(const LogEntry& entry);
 // only: the run goes on, and every tag will then report that it cannot be logged.
 void DBInit();
 
-// Opens the log of WhatTerm for appending. Returns the descriptor, or -1 (detail on standard
-// error) when it cannot be opened or WhatTerm has no log.
-int OpenTerminalLog();
-
-// Appends the log line of the charged |card| to |log| with one write and fsyncs it. On failure
-// nothing of the line is left in the log and false is returned.
-[[nodiscard]] bool DBWriter(Card card, int log);
+// The log line of the charged |card| for the log of WhatTerm, to be appended in the same card
+// commit as the card (see CardWriter). Its name is empty when WhatTerm has no log.
+LogAppend DBWriter(Card card);

@@ -51,8 +51,9 @@ Card NewCard(std::int32_t card_id, std::int32_t balance) {
 void Issuer() {
   const std::int32_t card_id = Ask("Input Card's ID(0000~9999) : ", kMaxCardId);
   const std::int32_t balance = Ask("Input Card's Balance(0~10000000) : ", kMaxOpeningBalance);
-  const int lock = LockFile(DataPath(kCardLockName));
-  if (lock >= 0) RemoveAbandonedCardWrites();
+  // The lock also completes a tag that a crash cut off, so the new card cannot be overwritten
+  // by an old tag's commit.
+  const int lock = LockCard();
   const bool written = lock >= 0 && CardWriter(NewCard(card_id, balance));
   UnlockFile(lock);
   Finish(written ? "Create Card Complete!" : "File Write Error.");

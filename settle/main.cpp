@@ -1,11 +1,21 @@
 #include <cstdio>
 
+#include "CardCommit.h"
 #include "DataFiles.h"
 #include "Settle.h"
 
 // The exit status is 0 in every case; every outcome is told on the console.
 int main() {
-  DBRead();
+  // The logs are read under the card lock, after a tag that a crash cut off has been completed,
+  // so no tag is ever seen half written. Should that tag be beyond completing, the logs cannot
+  // be settled as they stand.
+  const int lock = LockCard();
+  if (lock < 0 && CardCommitPending()) {
+    std::printf("Cannot find DB!\n");
+  } else {
+    DBRead();
+  }
+  UnlockFile(lock);
   if (std::fflush(stdout) != 0) ReportFileError("standard output");
   return 0;
 }

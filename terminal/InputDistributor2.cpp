@@ -5,14 +5,14 @@
 #include "Tariff.h"
 #include "Terminal.h"
 
-bool InputDistributor2(Card card, std::int32_t mode) {
+bool InputDistributor2(Card card, std::int32_t mode, LogAppend log) {
   if (mode == kRouteMode) {
     CheckLIO(card);
     return true;
   }
   if (mode == kWriteMode) {
     card.tagTime = CurrentTime();
-    return CardWriter(card);
+    return CardWriter(card, std::move(log));
   }
   std::printf("Wrong Input Error!\n");
   std::fflush(stdout);

@@ -1,3 +1,5 @@
+#include <cerrno>
+
 #include "Clock.h"
 #include "DataFiles.h"
 #include "LogFile.h"
@@ -26,9 +28,9 @@ Card ChargedCard(Card card, Fee fee) {
   return card;
 }
 
-bool WriteCard(const Card& card) {
-  if (card.inOut == 'O') return InputDistributor1(card, kWriteMode);
-  if (card.inOut == 'I') return InputDistributor2(card, kWriteMode);
+bool WriteCard(const Card& card, LogAppend log) {
+  if (card.inOut == 'O') return InputDistributor1(card, kWriteMode, std::move(log));
+  if (card.inOut == 'I') return InputDistributor2(card, kWriteMode, std::move(log));
   return false;
 }
 
@@ -36,19 +38,12 @@ bool WriteCard(const Card& card) {
 
 bool OutputHandler(Card card, Fee fee) {
   const Card charged = ChargedCard(card, fee);
-  // The log must be able to take the line before the card is charged, and the card as it was
-  // is kept to be written back should the line still fail: card and log agree after any
-  // failure the terminal sees. Only a crash between the two writes can leave the one charge
-  // under way in the card without its line.
-  const int log = OpenTerminalLog();
-  if (log < 0) return false;
-  const std::string card_path = DataPath(kCardFileName);
-  const auto card_before = ReadFilePrefix(card_path, 4096);
-  bool done = card_before.has_value() && WriteCard(charged);
-  if (done && !DBWriter(charged, log)) {
-    (void)ReplaceFileDurably(card_path, *card_before);
-    done = false;
+  // The log line carries the tag's first reading of the clock; a get-on's card, the second.
+  LogAppend log = DBWriter(charged);
+  if (log.name.empty()) {
+    errno = EINVAL;
+    ReportFileError("terminal " + std::to_string(WhatTerm) + " log");
+    return false;
   }
-  CloseFile(log);
-  return done;
+  return WriteCard(charged, std::move(log));
 }

@@ -1,4 +1,5 @@
 // The card file: its exact bytes, the round trip of every field, damaged files, failed writes.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -163,6 +164,40 @@ TEST(CardFile, FailedWriteKeepsTheOldCardAndLeavesNoTemporaryFile) {
     ++entries;
   }
   EXPECT_EQ(entries, 2);  // "a" and "usercard.txt": no temporary file left behind
+}
+
+// The card is written as an in-place write would write it: the umask rules a new card, an old
+// card keeps its mode, and a card reached through a symbolic link stays a link.
+TEST(CardFile, CardIsWrittenLikeAFileWrittenInPlace) {
+  namespace fs = std::filesystem;
+  const auto mode = [](const std::string& path) {
+    struct stat info {};
+    stat(path.c_str(), &info);
+    return info.st_mode & 07777;
+  };
+  {
+    DataDir dir;
+    const mode_t old_mask = umask(077);
+    ASSERT_TRUE(CardWriter(ExampleCard()));
+    umask(old_mask);
+    EXPECT_EQ(mode(dir.Path("usercard.txt")), 0600u);
+  }
+  {
+    DataDir dir;
+    dir.Write("usercard.txt", "old");
+    chmod(dir.Path("usercard.txt").c_str(), 0640);
+    ASSERT_TRUE(CardWriter(ExampleCard()));
+    EXPECT_EQ(mode(dir.Path("usercard.txt")), 0640u);
+  }
+  {
+    DataDir dir;
+    fs::create_directory(dir.Path("cards"));
+    dir.Write("cards/mine.txt", "old");
+    fs::create_symlink("cards/mine.txt", dir.Path("usercard.txt"));
+    ASSERT_TRUE(CardWriter(ExampleCard()));
+    EXPECT_TRUE(fs::is_symlink(dir.Path("usercard.txt")));
+    EXPECT_EQ(dir.Read("cards/mine.txt"), FormatCardLine(ExampleCard()));
+  }
 }
 
 }  // namespace

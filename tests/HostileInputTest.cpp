@@ -144,6 +144,7 @@ TEST(HostileInput, IssuerTakesTwoGoodAnswersWhateverFollowsThem) {
     Files expected = Snapshot(setup.dir);
     expected["usercard.txt"] = "7 S O 0 0 0 1111 F 5000 0 S 1417849509 201412675";
     expected["usercard.lock"] = "";
+    expected["usercard.txt.farecard-journal"] = "";  // the card commit's record, cleared
     const RunResult run = RunFed(ISSUER_BIN, row.input, setup.Options());
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, std::string(kIdPrompt) + kBalancePrompt + "Create Card Complete!\n");
@@ -268,6 +269,7 @@ TEST(HostileInput, SettleReadsNoInputAtAll) {
     Files expected = Snapshot(setup.dir);
     expected["SubwayCompany.txt"] = "Date : 2014-12-6 7:5\nSubway Income : 1250 Won\n";
     expected["BusCompany.txt"] = "Date : 2014-12-6 7:5\nBus Income : 0 Won\n";
+    expected["usercard.lock"] = "";  // it reads the logs under the card lock
     const RunResult run = RunFed(SETTLE_BIN, row.input, setup.Options());
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out,

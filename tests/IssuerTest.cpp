@@ -85,11 +85,13 @@ TEST(Issuer, RejectedAnswersLeaveTheCardFileAsItWas) {
   }
 }
 
-TEST(Issuer, ClearsWhatKilledCardWritesLeftBehind) {
+TEST(Issuer, LeavesTheFilesBesideTheCardAlone) {
   Issue issue;
-  issue.dir.Write("usercard.txt.k1LLed", "42 S O 0 0 0 1111 F 2");
+  const char* kept[] = {"usercard.txt.backup", "usercard.txt.2015-6", ".usercard.txt.swp",
+                        "usercard.txt.old", "usercard.txt.k1LLed"};
+  for (const char* name : kept) issue.dir.Write(name, name);
   ASSERT_EQ(issue.Run("42 20000\n").status, 0);
-  EXPECT_FALSE(issue.dir.Exists("usercard.txt.k1LLed"));
+  for (const char* name : kept) EXPECT_EQ(issue.dir.Read(name), name);
 }
 
 TEST(Issuer, SecondIssueReplacesTheFirstCardWhole) {

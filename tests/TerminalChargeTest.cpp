@@ -157,9 +157,9 @@ std::string GetOffWithFileLimit(rlim_t file_limit) {
 TEST(TerminalCharge, FailedWritesAreNotReportedAsDoneAndLeaveCardAndLogAgreeing) {
   const Card card = TestCard('I', 'S', 'F', 1111);
   const std::string card_line = FormatCardLine(card);
-  const std::string earlier_lines(120, 'x');  // stands for earlier log lines
+  const std::string earlier_lines(300, 'x');  // stands for earlier log lines
   {
-    SCOPED_TRACE("the card cannot be written");
+    SCOPED_TRACE("the commit record cannot be written");
     DataDir dir;
     ASSERT_TRUE(CardWriter(card));
     dir.Write("3333.txt", "");
@@ -172,7 +172,7 @@ TEST(TerminalCharge, FailedWritesAreNotReportedAsDoneAndLeaveCardAndLogAgreeing)
     DataDir dir;
     ASSERT_TRUE(CardWriter(card));
     dir.Write("3333.txt", earlier_lines);
-    EXPECT_EQ(GetOffWithFileLimit(100), "File Write Error.\n");
+    EXPECT_EQ(GetOffWithFileLimit(250), "File Write Error.\n");  // room for record and card
     EXPECT_EQ(dir.Read("usercard.txt"), card_line);
     EXPECT_EQ(dir.Read("3333.txt"), earlier_lines);
   }

@@ -1,0 +1,72 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "Card.h"
+#include "CardCommit.h"
+#include "DataFiles.h"
+
+namespace {
+
+// The log's length before the line: the line goes there, and a failed commit cuts back to it.
+// Opening the log first also means a log that cannot take the line fails the tag before the
+// card is touched.
+bool MeasureLog(CardCommit& commit) {
+  if (commit.log.name.empty()) return true;
+  const std::string path = DataPath(commit.log.name);
+  const int fd = OpenDurably(path);
+  if (fd < 0) return false;
+  const auto size = FileSize(fd, path);
+  close(fd);
+  if (size) commit.log_length = *size;
+  return size.has_value();
+}
+
+// Puts card and log back as they were before |commit|: the old card (or none), the log at its
+// old length.
+bool Undo(const CardCommit& commit, const std::optional<std::string>& card_before) {
+  const std::string card_path = DataPath(kCardFileName);
+  bool ok = card_before ? WriteFileInPlace(card_path, *card_before)
+                        : unlink(card_path.c_str()) == 0 || errno == ENOENT;
+  if (!commit.log.name.empty()) {
+    const std::string path = DataPath(commit.log.name);
+    const int fd = OpenDurably(path);
+    ok = fd >= 0 && WriteAtDurably(fd, commit.log_length, "", path) && ok;
+    if (fd >= 0) close(fd);
+  }
+  return ok;
+}
+
+}  // namespace
+
+bool CommitCard(std::string card_line, LogAppend log) {
+  CardCommit commit{std::move(card_line), std::move(log), 0};
+  if (!MeasureLog(commit)) return false;
+  const std::string card_path = DataPath(kCardFileName);
+  const auto card_before = ReadFilePrefix(card_path, kCardFileLimit);
+  // A card that is there but cannot be read could not be put back should the commit fail.
+  if (!card_before && errno != ENOENT) {
+    ReportFileError(card_path);
+    return false;
+  }
+  const std::string record_path = DataPath(kCommitRecordName);
+  const int record = OpenDurably(record_path);
+  if (record < 0) return false;
+  bool done = false;
+  // From the moment the record is whole on the disk the commit is as good as done: a crash
+  // from here on is completed by the next holder of the lock.
+  if (WriteAtDurably(record, 0, FormatCommitRecord(commit), record_path)) {
+    done = ApplyCommit(commit);
+    // A commit that failed without a crash is taken back; the record may only go once card and
+    // log are as they were, or else the next holder of the lock completes it.
+    if (!done && !Undo(commit, card_before)) {
+      close(record);
+      return false;
+    }
+  }
+  // Also after a failed write of the record: it may have reached the disk whole all the same.
+  const bool cleared = WriteAtDurably(record, 0, "", record_path);
+  close(record);
+  return done && cleared;
+}

@@ -1,0 +1,88 @@
+#include <charconv>
+#include <cinttypes>
+#include <cstdio>
+
+#include "Card.h"
+#include "CardCommit.h"
+#include "WhatTerm.h"
+
+namespace {
+
+// A card line and a log line are a few dozen bytes each; a longer field is damage.
+constexpr std::uint64_t kLongestField = 4096;
+
+// FNV-1a, 64 bits: enough to tell a whole record from a torn or overwritten one.
+std::uint64_t Checksum(std::string_view bytes) {
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (const char c : bytes) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ULL;
+  }
+  return hash;
+}
+
+// Takes one number and the single blank or line end after it from the front of |text|.
+bool TakeNumber(std::string_view& text, std::uint64_t& out, int base = 10) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out, base);
+  if (ec != std::errc() || end == text.data() || end == text.data() + text.size()) return false;
+  if (*end != ' ' && *end != '\n') return false;
+  text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
+  return true;
+}
+
+bool IsLogName(std::string_view name) {
+  for (std::int32_t id = kFirstTermId; id <= kBusTermId; id += kTermIdStep) {
+    if (name == LogFileName(id)) return true;
+  }
+  return false;
+}
+
+bool IsOneLine(std::string_view line) {
+  return !line.empty() && line.find('\n') == line.size() - 1;
+}
+
+}  // namespace
+
+// Layout: "<card bytes> <log name bytes> <log length> <line bytes>\n", the card line, the log
+// name, the log line, then the checksum of all that as 16 hex digits and a line end.
+std::string FormatCommitRecord(const CardCommit& commit) {
+  char head[96];
+  const int n =
+      std::snprintf(head, sizeof head, "%zu %zu %" PRIu64 " %zu\n", commit.card_line.size(),
+                    commit.log.name.size(), commit.log_length, commit.log.line.size());
+  std::string body(head, static_cast<std::size_t>(n));
+  body += commit.card_line;
+  body += commit.log.name;
+  body += commit.log.line;
+  char sum[24];
+  std::snprintf(sum, sizeof sum, "%016" PRIx64 "\n", Checksum(body));
+  return body + sum;
+}
+
+std::optional<CardCommit> ParseCommitRecord(std::string_view record) {
+  std::string_view rest = record;
+  std::uint64_t card_size = 0, name_size = 0, line_size = 0;
+  CardCommit commit;
+  if (!TakeNumber(rest, card_size) || !TakeNumber(rest, name_size) ||
+      !TakeNumber(rest, commit.log_length) || !TakeNumber(rest, line_size)) {
+    return std::nullopt;
+  }
+  if (card_size > kLongestField || name_size > kLongestField || line_size > kLongestField ||
+      rest.size() != card_size + name_size + line_size + 17) {
+    return std::nullopt;
+  }
+  const std::string_view body = record.substr(0, record.size() - 17);
+  std::string_view sum_text = record.substr(record.size() - 17);
+  std::uint64_t sum = 0;
+  if (!TakeNumber(sum_text, sum, 16) || !sum_text.empty() || sum != Checksum(body)) {
+    return std::nullopt;
+  }
+  commit.card_line = rest.substr(0, card_size);
+  commit.log.name = rest.substr(card_size, name_size);
+  commit.log.line = rest.substr(card_size + name_size, line_size);
+  const bool log_sound = commit.log.name.empty()
+                             ? commit.log.line.empty()
+                             : IsLogName(commit.log.name) && IsOneLine(commit.log.line);
+  if (!ParseCardLine(commit.card_line) || !log_sound) return std::nullopt;
+  return commit;
+}
