@@ -26,7 +26,6 @@ std::int32_t BalanceCheck(Card card, Fee fee) {
       MakeDisplayInfo("Tagging is processed competely.\n", charge, card.balance);
   if (!OutputHandler(card, fee)) {
     std::printf("File Write Error.\n");
-    std::fflush(stdout);
     return kNotCharged;
   }
   DisplayInterface(kCharged, info);

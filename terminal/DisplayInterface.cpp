@@ -11,5 +11,4 @@ void DisplayInterface(std::int32_t status, DisplayInfo info) {
   std::printf("Total fee : %d.\n", info.totalFee);
   std::printf("Your balance : %d.\n", shown);
   std::printf("------------------------------\n");
-  std::fflush(stdout);
 }

@@ -1,3 +1,4 @@
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -6,11 +7,10 @@
 #include <cstdio>
 #include <ctime>
 
-#include "Card.h"
+#include "CardCommit.h"
 #include "Clock.h"
 #include "DataFiles.h"
 #include "LogFile.h"
-#include "Signals.h"
 #include "Tariff.h"
 #include "Terminal.h"
 
@@ -20,23 +20,44 @@ volatile std::sig_atomic_t stop_requested = 0;
 
 void RequestStop(int) { stop_requested = 1; }
 
-// The supervisor ends the program on SIGINT, SIGTERM and SIGHUP, but only through its own
-// orderly stop; the menu process goes back to the default actions and holds them back itself
-// while a tag runs.
-void SetStopHandlers(void (*handler)(int)) {
+// Only interrupts the write it was set up to bound.
+void WakeUp(int) {}
+
+void SetHandler(int sig, void (*handler)(int)) {
   struct sigaction action {};
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+  sigaction(sig, &action, nullptr);  // no SA_RESTART: a signal cuts a wait or a write short
 }
 
-// Between two readings of the clock: short enough that the end of the period is seen
-// within a fraction of a second, long enough that an idle terminal costs next to nothing.
-constexpr long kNapNanoseconds = 200'000'000L;
+void SetStopHandling(void (*stop)(int), void (*broken_pipe)(int)) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) SetHandler(sig, stop);
+  SetHandler(SIGPIPE, broken_pipe);
+}
 
-void Nap() {
-  timespec pause{0, kNapNanoseconds};
-  nanosleep(&pause, nullptr);  // a signal cuts it short, which is what the loop wants
+// Between two readings of the clock: short enough that the end of the period is seen within a
+// fraction of a second, long enough that an idle terminal costs next to nothing.
+constexpr long kNapNanoseconds = 200'000'000L;
+// How long the menu process may take to finish the tag under way and show its result once it
+// is asked to stop; past it, it is stuck at a console that does not read, and is killed (the
+// card commit makes a kill safe for the files at any moment).
+constexpr int kGraceSteps = 50;
+constexpr long kGraceStepNanoseconds = 10'000'000L;
+// How long the last line may wait for a console that does not read.
+constexpr suseconds_t kLastLineMicroseconds = 100'000;
+
+void Nap(long nanoseconds) {
+  timespec pause{0, nanoseconds};
+  nanosleep(&pause, nullptr);  // a signal cuts it short, which is what the loops want
+}
+
+// Reaps |child| if it ends within the grace; false if it is still running.
+bool EndsWithinGrace(pid_t child) {
+  for (int step = 0; step < kGraceSteps; ++step) {
+    if (waitpid(child, nullptr, WNOHANG) == child) return true;
+    Nap(kGraceStepNanoseconds);
+  }
+  return waitpid(child, nullptr, WNOHANG) == child;
 }
 
 void WaitForChild(pid_t child) {
@@ -44,37 +65,49 @@ void WaitForChild(pid_t child) {
   }
 }
 
-// Waits out the service period (or a stop request) without spinning, then stops the menu
-// process between tags: the card lock is free only while it waits for a choice. The child is
-// reaped only here, so its ID cannot pass to another process before the kill, even when it
-// ended early.
-void Supervise(pid_t child, std::int64_t start) {
-  while (!stop_requested && CurrentTime() - start < kServicePeriodSeconds) Nap();
-  const int lock = LockFile(DataPath(kCardLockName));
-  if (!stop_requested) {
-    std::printf("3 minutes over!\n");
-    std::fflush(stdout);
-  }
-  kill(child, SIGKILL);
-  WaitForChild(child);
-  UnlockFile(lock);
+// Writes the period's last line if the console takes it at once or soon: an alarm cuts a
+// write to a console that does not read short, and a console that is gone only fails it.
+void PrintLastLine() {
+  SetHandler(SIGALRM, WakeUp);
+  itimerval bound{};
+  bound.it_value.tv_usec = kLastLineMicroseconds;
+  setitimer(ITIMER_REAL, &bound, nullptr);
+  dprintf(STDOUT_FILENO, "3 minutes over!\n");
+  bound.it_value.tv_usec = 0;
+  setitimer(ITIMER_REAL, &bound, nullptr);
 }
 
-// A terminal killed in the middle of a card write leaves its temporary file behind.
-void CleanUpAfterKilledTerminals() {
-  const int lock = LockFile(DataPath(kCardLockName));
-  if (lock < 0) return;
-  RemoveAbandonedCardWrites();
+// Waits out the service period (or a stop request) without spinning, then asks the menu
+// process to stop, which it does between tags, and kills it when it does not within the grace.
+// The child is reaped only here, so its ID cannot pass to another process before a kill, even
+// when it ended early.
+void Supervise(pid_t child, std::int64_t start) {
+  while (!stop_requested && CurrentTime() - start < kServicePeriodSeconds) Nap(kNapNanoseconds);
+  kill(child, SIGTERM);
+  if (!EndsWithinGrace(child)) {
+    kill(child, SIGKILL);
+    WaitForChild(child);
+  }
+  if (!stop_requested) PrintLastLine();
+}
+
+// Empties this terminal's log, but only once a tag that a crash cut off has been completed or
+// discarded: it may still owe this very log its line.
+void StartLog() {
+  const int lock = LockCard();
+  if (lock >= 0 || !CardCommitPending()) DBInit();
   UnlockFile(lock);
 }
 
 }  // namespace
 
 void MainController() {
-  DBInit();
-  CleanUpAfterKilledTerminals();
+  StartLog();
   const std::int64_t start = CurrentTime();
-  SetStopHandlers(RequestStop);
+  // The supervisor stops on SIGINT, SIGTERM and SIGHUP only through its own orderly stop, and a
+  // console that has gone away must not end it before it has stopped the menu process. The
+  // menu process goes back to the default actions and holds them back itself while a tag runs.
+  SetStopHandling(RequestStop, SIG_IGN);
   std::fflush(stdout);
   const pid_t child = fork();
   if (child < 0) {
@@ -83,8 +116,8 @@ void MainController() {
     return;
   }
   if (child == 0) {
-    SetStopHandlers(SIG_DFL);
-    TagMenu();
+    SetStopHandling(SIG_DFL, SIG_DFL);
+    TagMenu(start);
   }
   Supervise(child, start);
 }

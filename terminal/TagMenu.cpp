@@ -3,11 +3,13 @@
 #include <cstdlib>
 
 #include "Card.h"
+#include "CardCommit.h"
 #include "Clock.h"
 #include "ConsoleInput.h"
 #include "DataFiles.h"
 #include "LocalDate.h"
 #include "Signals.h"
+#include "Tariff.h"
 #include "Terminal.h"
 
 namespace {
@@ -20,49 +22,58 @@ void PrintDateAndMenu() {
   std::fflush(stdout);
 }
 
-// Holds the stopping signals back and takes the card lock: from here until Release, this
-// process is between a choice and the next prompt, and nothing may stop it halfway.
-int Hold() {
+void SetStopsHeld(bool held) {
   const sigset_t stopping = StoppingSignals();
-  sigprocmask(SIG_BLOCK, &stopping, nullptr);
-  // Without a lock file the data directory is unusable anyway; the tag then reports why.
-  return LockFile(DataPath(kCardLockName));
+  sigprocmask(held ? SIG_BLOCK : SIG_UNBLOCK, &stopping, nullptr);
 }
 
-// Lets the other terminals and the supervisor in again; a stopping signal that arrived in
-// the meantime takes effect now, between tags.
-void Release(int lock) {
-  std::fflush(stdout);
-  UnlockFile(lock);
-  const sigset_t stopping = StoppingSignals();
-  sigprocmask(SIG_UNBLOCK, &stopping, nullptr);
+// Whether a stop request (the supervisor's, or the console's) waits behind the held signals.
+bool StopPending() {
+  sigset_t pending;
+  sigpending(&pending);
+  return sigismember(&pending, SIGTERM) || sigismember(&pending, SIGINT) ||
+         sigismember(&pending, SIGHUP);
 }
 
+// Runs the tag of |choice| under the card lock. What it prints waits in the console buffer:
+// the lock is never held while the console takes output, so a console that stops reading holds
+// up no other terminal.
 void Serve(InputNumber choice) {
-  if (choice.kind == InputKind::kNumber && choice.value == 1) {
-    OnSensorHandler();
-  } else if (choice.kind == InputKind::kNumber && choice.value == 2) {
-    OffSensorHandler();
-  } else {
-    // A word that is not a number takes the rest of its line with it, so it is never read
-    // again as a choice of its own.
-    if (choice.kind == InputKind::kNotNumber) DiscardLine(stdin);
-    std::printf("Wrong Input Error\n");
+  const int lock = LockCard();
+  if (lock < 0 && CardCommitPending()) {
+    // A tag that a crash cut off could not be completed: the books must not move until it is.
+    std::printf("File Write Error.\n");
+  } else if (choice.value == 1 || choice.value == 2) {
+    if (!ReadCardFile()) {
+      UnlockFile(lock);
+      EndWithFileReadError();
+    }
+    choice.value == 1 ? OnSensorHandler() : OffSensorHandler();
   }
+  UnlockFile(lock);
 }
 
 }  // namespace
 
-void TagMenu() {
-  // Everything this process prints happens under the card lock, which the supervisor takes
-  // before its last line: so that line stays the last one.
-  int lock = Hold();
+void TagMenu(std::int64_t start) {
   while (true) {
     PrintDateAndMenu();
-    Release(lock);
     const InputNumber choice = ReadNumber(stdin);
     if (choice.kind == InputKind::kEnd) std::exit(0);
-    lock = Hold();
-    Serve(choice);
+    // From here until the tag's result has gone to the console, a stop request waits: a tag is
+    // never cut in half by one. A choice read once the period is over, or after a stop
+    // request, is not served.
+    SetStopsHeld(true);
+    if (StopPending() || CurrentTime() - start >= kServicePeriodSeconds) std::_Exit(0);
+    if (choice.kind == InputKind::kNumber && (choice.value == 1 || choice.value == 2)) {
+      Serve(choice);
+    } else {
+      // A word that is not a number takes the rest of its line with it, so it is never read
+      // again as a choice of its own.
+      if (choice.kind == InputKind::kNotNumber) DiscardLine(stdin);
+      std::printf("Wrong Input Error\n");
+    }
+    std::fflush(stdout);
+    SetStopsHeld(false);  // a stop request that came meanwhile takes effect here, between tags
   }
 }

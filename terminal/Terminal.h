@@ -9,36 +9,44 @@
 
 // Start-up and the service period.
 
-// Prints the terminal selection menu and sets WhatTerm to the chosen number times 1111. Only
-// 1 to 6 are taken; anything else prints "Wrong Input Error" and shows the menu again. At end
-// of input the process ends with status 0, having created or emptied no log.
+// Prints the terminal selection menu and sets WhatTerm to the chosen number times 1111. The
+// console is fully buffered from here on: output leaves at each flush, before every wait for
+// input and after every tag, never in the middle of one. Only 1 to 6 are taken; anything else
+// prints "Wrong Input Error" and shows the menu again. At end of input the process ends with status
+// 0, having created or emptied no log.
 void initTerm();
 
-// Empties this terminal's log, then serves the tag menu in a child process for 180 seconds
-// and stops it. A tag under way when the period ends, or when SIGINT, SIGTERM or SIGHUP
-// arrives, completes first; "3 minutes over!" is the last line of a period that ran out.
+// Completes or discards a tag that a crash cut off, empties this terminal's log, then serves
+// the tag menu in a child process for 180 seconds and stops it. A tag under way when the period
+// ends, or when SIGINT, SIGTERM or SIGHUP arrives, completes in the files first, and its
+// result is shown if the console takes it within a short grace; every process ends within a
+// second of the end. "3 minutes over!" is the last line of a period that ran out, written if
+// the console takes it.
 void MainController();
 
-// The tag menu loop of the child process: date line, menu, one choice, one tag, again. Ends
-// the process quietly at end of input. Each tag runs under the card lock with the stopping
-// signals held back, so no tag is ever cut in half.
-[[noreturn]] void TagMenu();
+// The tag menu loop of the child process, for the period that began at |start|: date line,
+// menu, one choice, one tag, again. Ends the process quietly at end of input, and without
+// serving it when a choice comes after the period or after a stop request. Each tag holds the
+// stopping signals back until its result has gone to the console, and holds the card lock only
+// for its card and log work.
+[[noreturn]] void TagMenu(std::int64_t start);
 
 // Menu choice 1 and 2: read the card (ending the process with "File Read Error." when it
-// cannot be read) and route a get-on or a get-off. The caller holds the card lock.
+// cannot be read) and route a get-on or a get-off. The caller holds the card lock. What they
+// print stays in the console buffer until the caller flushes it.
 void OnSensorHandler();
 void OffSensorHandler();
 
 // Routing.
 
-// Mode 1 routes a get-off. Mode 2 writes |card| to the card file exactly as received and
-// returns whether it reached the disk. Any other mode prints "Wrong Input Error!" and ends the
-// process with status 0, touching nothing.
-bool InputDistributor1(Card card, std::int32_t mode);
+// Mode 1 routes a get-off. Mode 2 writes |card| to the card file exactly as received, with
+// |log| in the same card commit, and returns whether both reached the disk. Any other mode
+// prints "Wrong Input Error!" and ends the process with status 0, touching nothing.
+bool InputDistributor1(Card card, std::int32_t mode, LogAppend log = {});
 
-// Mode 1 routes a get-on. Mode 2 stamps its copy with the current time, writes it to the card
-// file and returns whether it reached the disk. Other modes as for InputDistributor1.
-bool InputDistributor2(Card card, std::int32_t mode);
+// Mode 1 routes a get-on. Mode 2 stamps its copy with the current time and writes it as
+// InputDistributor1 does. Other modes as for InputDistributor1.
+bool InputDistributor2(Card card, std::int32_t mode, LogAppend log = {});
 
 // Hands card and fee on by routing code: TAG_BUS_IN_IN and TAG_SUBWAY_IN_IN by the transfer
 // flag to the charge for an unfinished ride, TAG_OFF, TAG_TRANSFER_ON and TAG_GENERAL_ON to
@@ -89,9 +97,9 @@ struct DisplayInfo {
 // failed, in which case "File Write Error." is printed instead of the result block.
 std::int32_t BalanceCheck(Card card, Fee fee);
 
-// Updates the card for an accepted tag, writes the card file and appends the log line, both
-// durably. Returns true when both were written; on failure neither is left changed, as far as
-// the disk allows (a card written before a failed log line is written back).
+// Updates the card for an accepted tag, writes the card file and appends the log line in one
+// card commit: both reach the disk, whatever stops the process, or neither does. Returns true
+// when both were written; false, with both as they were, when they could not be.
 bool OutputHandler(Card card, Fee fee);
 
 // Prints the result block for status kCharged or kNotCharged; nothing for any other status.

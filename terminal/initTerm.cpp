@@ -8,6 +8,8 @@
 namespace {
 
 constexpr std::int32_t kMenuTerminals = 6;
+// Far more than a tag prints between two flushes.
+constexpr std::size_t kConsoleBufferBytes = 64 * 1024;
 
 void PrintSelectionMenu() {
   std::printf(
@@ -25,6 +27,9 @@ void PrintSelectionMenu() {
 }  // namespace
 
 void initTerm() {
+  // A tag's result must not go out while its tag holds the card lock: a console that stops
+  // reading would hold up every terminal. So output leaves only where it is flushed.
+  std::setvbuf(stdout, nullptr, _IOFBF, kConsoleBufferBytes);
   while (true) {
     PrintSelectionMenu();
     const InputNumber choice = ReadNumber(stdin);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -154,3 +155,25 @@ bool LockIsHeld(const std::string& path) {
 }
 
 bool GroupIsAlive(pid_t group) { return kill(-group, 0) == 0; }
+
+bool LockIsAwaited(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return false;
+  const std::string inode = ":" + std::to_string(info.st_ino) + " ";
+  std::ifstream locks("/proc/locks");
+  for (std::string line; std::getline(locks, line);) {
+    if (line.find("->") != std::string::npos && line.find(inode) != std::string::npos) return true;
+  }
+  return false;
+}
+
+bool SignalIsPending(pid_t pid, int sig) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) {
+      const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+      if (mask >> (sig - 1) & 1) return true;
+    }
+  }
+  return false;
+}

@@ -58,5 +58,11 @@ bool IsRunning(pid_t pid);
 // it is free, which delays a tag that wants it by a few microseconds at most.
 bool LockIsHeld(const std::string& path);
 
+// Whether some process waits for the card lock at |path| right now.
+bool LockIsAwaited(const std::string& path);
+
+// Whether signal |sig| waits, held back, for process |pid|.
+bool SignalIsPending(pid_t pid, int sig);
+
 // Whether any process is left in process group |group|.
 bool GroupIsAlive(pid_t group);

@@ -112,8 +112,13 @@ void Process::CloseInput() {
   in_ = -1;
 }
 
+void Process::CloseOutput() {
+  if (out_fd_ >= 0) close(out_fd_);
+  out_fd_ = -1;
+}
+
 bool Process::Pump(int timeout_ms) {
-  pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
+  pollfd fds[2] = {{stalled_ ? -1 : out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
   if (out_fd_ < 0 && err_fd_ < 0) return false;
   if (poll(fds, 2, timeout_ms) <= 0) return true;
   int* fd_of[2] = {&out_fd_, &err_fd_};

@@ -40,6 +40,11 @@ class Process {
   pid_t pid() const { return pid_; }
   void Write(std::string_view text);
   void CloseInput();
+  // From now on nobody reads its standard output: the pipe fills and its writes block, as at a
+  // console that stopped reading.
+  void StallOutput() { stalled_ = true; }
+  // Closes the reading end of its standard output, as when a console goes away.
+  void CloseOutput();
   // Waits until standard output holds |text| at or after |from|; false after |timeout|.
   bool WaitForOutput(std::string_view text, std::size_t from = 0,
                      std::chrono::milliseconds timeout = std::chrono::seconds(20));
@@ -60,6 +65,7 @@ class Process {
   pid_t pid_ = -1;
   int in_ = -1, out_fd_ = -1, err_fd_ = -1;
   int status_ = -1;
+  bool stalled_ = false;
   std::string out_, err_;
 };
 

@@ -1,10 +1,12 @@
 // The terminal as a real program, its clock set by libfaketime: the selection, the tag menu,
 // the end of the service period, a tag under way at the end, and terminals side by side.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -68,12 +70,12 @@ TEST(TerminalProgram, ServesTheMenuUntilTheEndOfThePeriod) {
 
 TEST(TerminalProgram, EndOfInputStopsTheMenuQuietly) {
   Station setup;
-  setup.dir.Write("usercard.txt.k1LLed", "42 S O 0 0 0 1111 F 2");  // a killed card write
+  setup.dir.Write("usercard.txt.k1LLed", "a person's own file");
   Process terminal(TERMINAL_BIN, setup.Options());
   terminal.Write("1\n");
   terminal.CloseInput();
   ASSERT_TRUE(terminal.WaitForOutput(kMenu));
-  EXPECT_FALSE(setup.dir.Exists("usercard.txt.k1LLed"));
+  EXPECT_EQ(setup.dir.Read("usercard.txt.k1LLed"), "a person's own file");
   std::this_thread::sleep_for(500ms);
   EXPECT_EQ(terminal.out(), std::string(kSelection) + kDateLine + kMenu);
   setup.clock.Set(kStart + 180);
@@ -81,42 +83,60 @@ TEST(TerminalProgram, EndOfInputStopsTheMenuQuietly) {
   EXPECT_EQ(terminal.out(), std::string(kSelection) + kDateLine + kMenu + kPeriodOver);
 }
 
-// Replaces the card file with a named pipe, so that a tag blocks while it reads the card (it
-// holds the card lock then) until the test hands the card over.
-class HeldCard {
+// Holds the card lock as another terminal's tag would, so that a tag of the terminal under test
+// waits for it, its choice read and the stopping signals held back.
+class HeldLock {
  public:
-  explicit HeldCard(const DataDir& dir) : path_(dir.Path("usercard.txt")) {
-    unlink(path_.c_str());
-    mkfifo(path_.c_str(), 0644);
+  explicit HeldLock(const DataDir& dir) : path_(dir.Path("usercard.lock")) {}
+  void Take() {
+    fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    flock(fd_, LOCK_EX);
   }
-  // Waits until a reader has the pipe open, then gives it the card line. False if no reader
-  // came.
-  bool Give() const {
-    for (int tries = 0; tries < 2000; ++tries) {
-      const int fd = open(path_.c_str(), O_WRONLY | O_NONBLOCK);
-      if (fd >= 0) {
-        const bool ok = write(fd, kCardLine, strlen(kCardLine)) > 0;
-        close(fd);
-        return ok;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
+  ~HeldLock() { Release(); }
+  HeldLock(const HeldLock&) = delete;
+  HeldLock& operator=(const HeldLock&) = delete;
+  bool Awaited() const { return LockIsAwaited(path_); }
+  void Release() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
   }
 
  private:
   std::string path_;
+  int fd_ = -1;
 };
+
+// Waits, for a bounded time, until |done| holds.
+template <typename Done>
+bool WaitUntil(Done done) {
+  for (int tries = 0; tries < 2000; ++tries) {
+    if (done()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+// Starts terminal |choice| and has its tag wait for |lock| with choice |tag| read. Returns the
+// menu process.
+pid_t StartTagThatWaits(Process& terminal, HeldLock& lock, const std::string& choice,
+                        const std::string& tag) {
+  terminal.Write(choice);
+  EXPECT_TRUE(terminal.WaitForOutput(kMenu));
+  lock.Take();
+  terminal.Write(tag);
+  EXPECT_TRUE(WaitUntil([&] { return lock.Awaited(); }));
+  return FirstChildOf(terminal.pid());
+}
 
 TEST(TerminalProgram, TagUnderWayAtTheEndOfThePeriodCompletes) {
   Station setup;
-  HeldCard card(setup.dir);
+  HeldLock lock(setup.dir);
   Process terminal(TERMINAL_BIN, setup.Options());
-  terminal.Write("1\n1\n");
-  ASSERT_TRUE(card.Give());  // the tag has read the card and now holds the lock
+  const pid_t menu = StartTagThatWaits(terminal, lock, "1\n", "1\n");
   setup.clock.Set(kStart + 180);
-  std::this_thread::sleep_for(600ms);  // the supervisor is now waiting for the tag
-  ASSERT_TRUE(card.Give());            // the tag reads the card once more before it writes
+  // Once the supervisor has asked the menu process to stop, the tag may go on.
+  ASSERT_TRUE(WaitUntil([&] { return SignalIsPending(menu, SIGTERM); }));
+  lock.Release();
   EXPECT_EQ(terminal.Wait(), 0);
   const std::string& out = terminal.out();
   EXPECT_NE(out.find("Tagging is processed competely."), std::string::npos) << out;
@@ -130,19 +150,59 @@ TEST(TerminalProgram, StopSignalsWaitForTheTagUnderWay) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(sig));
     Station setup;
-    HeldCard card(setup.dir);
+    HeldLock lock(setup.dir);
     Process terminal(TERMINAL_BIN, setup.Options());
-    terminal.Write("2\n2\n");
-    ASSERT_TRUE(card.Give());
+    const pid_t menu = StartTagThatWaits(terminal, lock, "2\n", "2\n");
     kill(-terminal.pid(), sig);  // as a console would: supervisor and menu process alike
-    std::this_thread::sleep_for(300ms);
-    ASSERT_TRUE(card.Give());
+    ASSERT_TRUE(WaitUntil([&] { return SignalIsPending(menu, sig); }));
+    lock.Release();
     EXPECT_EQ(terminal.Wait(), 0);
     EXPECT_NE(terminal.out().find("Tagging is processed competely."), std::string::npos);
     EXPECT_EQ(terminal.out().find("3 minutes over!"), std::string::npos);
     EXPECT_EQ(CountOf(setup.dir.Read("2222.txt"), "\n"), 1u);
     EXPECT_EQ(ParseCardLine(setup.dir.Read("usercard.txt"))->termId, 2222);
   }
+}
+
+// A console that stops reading holds up its own terminal only: a second terminal tags on, and
+// both end with the period.
+TEST(TerminalProgram, StalledConsoleHoldsUpNoOtherTerminal) {
+  Station setup;
+  Process stalled(TERMINAL_BIN, setup.Options());
+  stalled.StallOutput();
+  std::string wrong_choices = "6\n";
+  for (int i = 0; i < 2000; ++i) wrong_choices += "3\n";  // far more output than a pipe holds
+  stalled.Write(wrong_choices);
+  ASSERT_TRUE(WaitUntil([&] {
+    std::ifstream wchan("/proc/" + std::to_string(FirstChildOf(stalled.pid())) + "/wchan");
+    std::string where;
+    return std::getline(wchan, where) && where.find("pipe_write") != std::string::npos;
+  })) << "the menu process never blocked on its console";
+  Process other(TERMINAL_BIN, setup.Options());
+  other.Write("3\n1\n2\n");
+  ASSERT_TRUE(other.WaitForCount("Your balance", 2));
+  setup.clock.Set(kStart + 180);
+  EXPECT_EQ(other.Wait(), 0);
+  EXPECT_EQ(stalled.Wait(), 0);
+  EXPECT_EQ(other.out().substr(other.out().size() - 16), "3 minutes over!\n");
+  EXPECT_FALSE(GroupIsAlive(stalled.pid()));
+  EXPECT_EQ(CountOf(setup.dir.Read("3333.txt"), "\n"), 2u);
+}
+
+// A console that went away before the end of the period: the supervisor still stops the menu
+// process, so a choice that arrives afterwards charges nothing.
+TEST(TerminalProgram, ClosedConsoleLeavesNoProcessToChargeLateChoices) {
+  Station setup;
+  Process terminal(TERMINAL_BIN, setup.Options());
+  terminal.Write("1\n");
+  ASSERT_TRUE(terminal.WaitForOutput(kMenu));
+  terminal.CloseOutput();
+  setup.clock.Set(kStart + 180);
+  EXPECT_EQ(terminal.Wait(), 0);
+  EXPECT_FALSE(GroupIsAlive(terminal.pid()));
+  terminal.Write("1\n");
+  EXPECT_EQ(setup.dir.Read("usercard.txt"), kCardLine);
+  EXPECT_EQ(setup.dir.Read("1111.txt"), "");
 }
 
 TEST(TerminalProgram, StopSignalBetweenTagsEndsTheProgram) {
