@@ -41,10 +41,10 @@ constexpr long kNapNanoseconds = 200'000'000L;
 // How long the menu process may take to finish the tag under way and show its result once it
 // is asked to stop; past it, it is stuck at a console that does not read, and is killed (the
 // card commit makes a kill safe for the files at any moment).
-constexpr int kGraceSteps = 50;
+constexpr int kGraceSteps = 40;
 constexpr long kGraceStepNanoseconds = 10'000'000L;
 // How long the last line may wait for a console that does not read.
-constexpr suseconds_t kLastLineMicroseconds = 100'000;
+constexpr suseconds_t kLastLineMicroseconds = 50'000;
 
 void Nap(long nanoseconds) {
   timespec pause{0, nanoseconds};
