@@ -1,10 +1,13 @@
 #include <cstdio>
 
 #include "DataFiles.h"
+#include "ProgramOptions.h"
 #include "Settle.h"
 
 // The exit status is 0 in every case; every outcome is told on the console.
-int main() {
+int main(int argc, char* argv[]) {
+  HandleProgramOptions(argc, argv, "settle",
+                       "Splits the income of the six terminal logs between subway and bus.");
   DBRead();
   if (std::fflush(stdout) != 0) ReportFileError("standard output");
   return 0;
