@@ -56,7 +56,13 @@ void Abandon(int fd, const std::string& temp_path, const std::string& path) {
 
 }  // namespace
 
-std::string DataPath(std::string_view name) { return "../../" + std::string(name); }
+std::string DataPath(std::string_view name) {
+  const char* dir = std::getenv("FARE_DATA_DIR");
+  if (dir == nullptr || *dir == '\0') return "../../" + std::string(name);
+  std::string path(dir);
+  if (path.back() != '/') path += '/';
+  return path.append(name);
+}
 
 void ReportFileError(const std::string& path) {
   const int saved = errno;
