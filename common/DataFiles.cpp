@@ -10,7 +10,13 @@
 #include <cstdlib>
 #include <cstring>
 
-std::string DataPath(std::string_view name) { return "../../" + std::string(name); }
+std::string DataPath(std::string_view name) {
+  const char* dir = std::getenv("FARE_DATA_DIR");
+  if (dir == nullptr || *dir == '\0') return "../../" + std::string(name);
+  std::string path(dir);
+  if (path.back() != '/') path += '/';
+  return path.append(name);
+}
 
 void ReportFileError(const std::string& path) {
   const int saved = errno;

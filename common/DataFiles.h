@@ -8,7 +8,8 @@
 #include <string>
 #include <string_view>
 
-// Path of data file |name|: every program reaches its files through "../../".
+// Path of data file |name|: in the directory $FARE_DATA_DIR when that is set and not empty,
+// otherwise in "../../". Whether the directory exists is left to the file operations.
 std::string DataPath(std::string_view name);
 
 // Writes |bytes| over |path| as an ordinary in-place write does: through a symbolic link, keeping

@@ -1,3 +1,8 @@
+#include "ProgramOptions.h"
 #include "issuer.h"
 
-int main() { Issuer(); }
+int main(int argc, char* argv[]) {
+  HandleProgramOptions(argc, argv, "issuer",
+                       "Issues the fare card: asks for its number and opening balance.");
+  Issuer();
+}

@@ -2,10 +2,13 @@
 
 #include "CardCommit.h"
 #include "DataFiles.h"
+#include "ProgramOptions.h"
 #include "Settle.h"
 
-// The exit status is 0 in every case; every outcome is told on the console.
-int main() {
+// Without arguments the exit status is 0 in every case; every outcome is told on the console.
+int main(int argc, char* argv[]) {
+  HandleProgramOptions(argc, argv, "settle",
+                       "Splits the income of the six terminal logs between subway and bus.");
   // The logs are read under the card lock, after a tag that a crash cut off has been completed,
   // so no tag is ever seen half written. Should that tag be beyond completing, the logs cannot
   // be settled as they stand.

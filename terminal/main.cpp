@@ -1,6 +1,9 @@
+#include "ProgramOptions.h"
 #include "Terminal.h"
 
-int main() {
+int main(int argc, char* argv[]) {
+  HandleProgramOptions(argc, argv, "terminal",
+                       "Serves one tag reader for 180 seconds: a subway station or the bus.");
   initTerm();
   MainController();
   return 0;
