@@ -89,16 +89,6 @@ bool AppendDurably(int fd, std::string_view bytes, const std::string& path) {
   return true;
 }
 
-bool EmptyFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    ReportFileError(path);
-    return false;
-  }
-  close(fd);
-  return true;
-}
-
 int LockFile(const std::string& path) {
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   // A reader in a directory it may not write to can still lock an existing lock file.

@@ -43,7 +43,8 @@ int OpenForAppend(const std::string& path);
 // reported as failure (|path| only names the file in the detail line).
 [[nodiscard]] bool AppendDurably(int fd, std::string_view bytes, const std::string& path);
 
-// Creates |path| empty or empties it.
+// Creates |path| empty or empties it, durably: a log that a later commit appends to must not
+// vanish with its directory entry in a power cut.
 [[nodiscard]] bool EmptyFile(const std::string& path);
 
 // Takes an exclusive advisory lock on |path| (created when missing, never replaced), waiting

@@ -78,6 +78,15 @@ bool WriteAtDurably(int fd, std::uint64_t offset, std::string_view bytes, const 
   return ok;
 }
 
+bool EmptyFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  bool ok = fd >= 0 && fsync(fd) == 0;
+  if (fd >= 0 && close(fd) != 0) ok = false;
+  if (ok) ok = SyncDirectory(path);
+  if (!ok) ReportFileError(path);
+  return ok;
+}
+
 int OpenDurably(const std::string& path) {
   int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0 && errno == ENOENT) {
