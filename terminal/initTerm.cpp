@@ -9,7 +9,7 @@ namespace {
 
 constexpr std::int32_t kMenuTerminals = 6;
 // Far more than a tag prints between two flushes.
-constexpr std::size_t kConsoleBufferBytes = 64 * 1024;
+constexpr std::size_t kConsoleBufferBytes = std::size_t{64} * 1024;
 
 void PrintSelectionMenu() {
   std::printf(
