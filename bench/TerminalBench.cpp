@@ -13,6 +13,7 @@ namespace {
 // The budgets the terminal is held to, printed beside the figures for the reader.
 constexpr double kTagToFloorBudget = 2.0;
 constexpr double kIdleCpuBudgetSeconds = 0.05;
+constexpr double kStopBudgetMs = 1000;
 
 // The console report, plus the medians kept for the summary.
 class MedianReporter : public benchmark::ConsoleReporter {
@@ -24,7 +25,8 @@ class MedianReporter : public benchmark::ConsoleReporter {
     for (const Run& run : reports) {
       if (run.error_occurred || run.run_type != Run::RT_Aggregate) continue;
       if (run.aggregate_name != "median") continue;
-      Median& median = medians_[run.run_name.function_name];
+      const std::string& args = run.run_name.args;
+      Median& median = medians_[run.run_name.function_name + (args.empty() ? "" : "/" + args)];
       median.real_seconds =
           run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
       for (const auto& [name, counter] : run.counters) median.counters[name] = counter.value;
@@ -55,7 +57,15 @@ class MedianReporter : public benchmark::ConsoleReporter {
       std::printf("  idle terminal wall time   %10.2f s   (clock sped up 60 times)\n",
                   Counter(*idle, "wall_s"));
     }
-    if (!tag && !floor && !idle) std::printf("  nothing measured\n");
+    const Median* reading = Find("BM_PeriodEnd/0");
+    const Median* stalled = Find("BM_PeriodEnd/1");
+    if (reading && stalled) {
+      std::printf(
+          "  period end to last process %9.0f ms reading console, %.0f ms stalled "
+          "console (budget: within %.0f ms)\n",
+          reading->real_seconds * 1e3, stalled->real_seconds * 1e3, kStopBudgetMs);
+    }
+    if (!tag && !floor && !idle && !reading) std::printf("  nothing measured\n");
     std::fflush(stdout);
   }
 

@@ -16,15 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "Card.h"
-#include "Clock.h"
-#include "DataFiles.h"
-
-extern char** environ;
+#include "BenchTerminal.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr std::string_view kPeriodOver = "3 minutes over!";
 constexpr std::string_view kTagMenu = "| 1.Get on  |";
@@ -37,73 +31,6 @@ struct IdleRun {
   double system_seconds = 0;
   double wall_seconds = 0;
 };
-
-// The environment of the terminal: this one, with the clock sped up and the time zone fixed.
-std::vector<std::string> FastClockEnvironment() {
-  std::vector<std::string> env;
-  for (char** var = environ; *var != nullptr; ++var) {
-    const std::string_view entry(*var);
-    if (entry.starts_with("LD_PRELOAD=") || entry.starts_with("FAKETIME") ||
-        entry.starts_with("TZ=")) {
-      continue;
-    }
-    env.emplace_back(entry);
-  }
-  env.push_back(std::string("LD_PRELOAD=") + FAKETIME_LIB);
-  env.emplace_back("FAKETIME=+0 x60");
-  env.emplace_back("TZ=UTC");
-  return env;
-}
-
-// A data directory D with D/a/b and a card in it; removed when the object goes.
-class IdleDir {
- public:
-  IdleDir() {
-    std::string pattern = (fs::temp_directory_path() / "terminal-idle-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) return;
-    root_ = pattern;
-    fs::create_directories(root_ / "a" / "b");
-    Card card;
-    card.cardId = 1;
-    card.tagTime = CurrentTime();
-    card.balance = 100'000;
-    ready_ = WriteFileInPlace((root_ / kCardFileName).string(), FormatCardLine(card));
-  }
-  ~IdleDir() {
-    std::error_code ignored;
-    if (!root_.empty()) fs::remove_all(root_, ignored);
-  }
-  IdleDir(const IdleDir&) = delete;
-  IdleDir& operator=(const IdleDir&) = delete;
-
-  bool ready() const { return ready_; }
-  std::string workdir() const { return (root_ / "a" / "b").string(); }
-
- private:
-  fs::path root_;
-  bool ready_ = false;
-};
-
-// Starts the terminal in |workdir| in a process group of its own, reading |in| and writing
-// |out|. Only async-signal-safe calls between fork and exec.
-pid_t StartTerminal(const std::string& workdir, int in, int out) {
-  const std::vector<std::string> env = FastClockEnvironment();
-  std::vector<char*> envp;
-  for (const std::string& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
-  envp.push_back(nullptr);
-  char program[] = TERMINAL_BIN;
-  char* argv[] = {program, nullptr};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);
-    if (dup2(in, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0 || chdir(workdir.c_str()) != 0) {
-      _exit(127);
-    }
-    execve(program, argv, envp.data());
-    _exit(127);
-  }
-  return pid;
-}
 
 // Reads |fd| to its end, which comes when the terminal and its menu process have both gone.
 // Gives up after kGiveUpMilliseconds and stops the whole group.
@@ -148,7 +75,8 @@ std::string CheckOutput(const std::string& output, int status) {
 // exited, so the menu process waits at its prompt instead of ending at end of input.
 IdleRun MeasurePeriod(const std::string& workdir, const int (&in)[2], const int (&out)[2]) {
   const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = StartTerminal(workdir, in[0], out[1]);
+  const pid_t pid =
+      StartTerminal(workdir, in[0], out[1], FakeClockEnvironment({"FAKETIME=+0 x60"}));
   close(in[0]);
   close(out[1]);
   std::string output;
@@ -168,7 +96,7 @@ IdleRun MeasurePeriod(const std::string& workdir, const int (&in)[2], const int 
 }
 
 IdleRun RunIdleTerminal() {
-  const IdleDir dir;
+  const BenchDir dir;
   if (!dir.ready()) return {"cannot set up the data directory"};
   int in[2];
   int out[2];

@@ -16,7 +16,9 @@ else()
   set(terminal_bench_faketime "${FAKETIME_LIB}")
 endif()
 
-add_executable(terminal_bench TerminalBench.cpp TerminalTagBench.cpp TerminalIdleBench.cpp)
+add_executable(terminal_bench
+  BenchTerminal.cpp TerminalBench.cpp TerminalIdleBench.cpp TerminalStopBench.cpp
+  TerminalTagBench.cpp)
 # The real clock: a tag stamps the card with the time of day, as in service.
 target_link_libraries(terminal_bench PRIVATE terminal_lib system_clock whole_steps benchmark::benchmark)
 target_compile_definitions(terminal_bench PRIVATE
