@@ -1,5 +1,3 @@
-#include <algorithm>
-
 #include "Allocation.h"
 #include "Settle.h"
 #include "SettleConstants.h"
@@ -8,10 +6,10 @@ namespace {
 
 // An ordinary ride's whole fare, base fare plus additional fee, belongs to the operator at
 // whose terminal it ended.
-void CreditOrdinaryRide(const LogEntry& entry, Income& income) {
+void CreditOrdinaryRide(const FareEntry& entry, Income& income) {
   if (entry.inOut != 'O' || entry.transfer != 'F') return;
   const std::int64_t fare = entry.additionalFee + kBaseFare;
-  if (entry.termId == kBusStationId) {
+  if (entry.atBusStation) {
     Credit(income, 0, fare);
   } else {
     Credit(income, fare, 0);
@@ -21,7 +19,7 @@ void CreditOrdinaryRide(const LogEntry& entry, Income& income) {
 }  // namespace
 
 void GeneralCalculator(const EntryTable& table, Income income, std::size_t count) {
-  std::for_each_n(table.begin(), std::min(count, table.size()),
-                  [&income](const LogEntry& entry) { CreditOrdinaryRide(entry, income); });
+  ForEachEntry(table, count,
+               [&income](const FareEntry& entry) { CreditOrdinaryRide(entry, income); });
   OutputHandler(table, income, count);
 }

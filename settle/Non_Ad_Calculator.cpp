@@ -1,5 +1,3 @@
-#include <algorithm>
-
 #include "Allocation.h"
 #include "Clock.h"
 #include "Settle.h"
@@ -10,9 +8,9 @@ namespace {
 // A surcharge stands for a ride that was never tagged off; it is credited as if that ride had
 // ended with the surcharge as its fee. The entry's terminal, direction and transfer flag do not
 // matter here.
-void CreditSurcharge(const LogEntry& entry, Income& income) {
-  switch (entry.missedOffFee) {
-    case kMissedSubwayTransferOff: {
+void CreditSurcharge(const FareEntry& entry, Income& income) {
+  switch (entry.surcharge) {
+    case Surcharge::kSubwayTransferOff: {
       // A subway transfer ride after a bus ride at the base fare.
       const std::int64_t trip = kBaseFare + kMissedSubwayTransferOff;
       if (const auto bus = BusShare(trip, kBaseFare, kBaseFare)) {
@@ -20,17 +18,17 @@ void CreditSurcharge(const LogEntry& entry, Income& income) {
       }
       break;
     }
-    case kMissedBusTransferOff: {
+    case Surcharge::kBusTransferOff: {
       // A bus transfer ride after a subway ride that cost prevFare.
       const std::int64_t first_leg = entry.prevFare;
       const std::int64_t trip = first_leg + kMissedBusTransferOff;
       if (const auto bus = BusShare(trip, trip, first_leg)) Credit(income, trip - *bus, *bus);
       break;
     }
-    case kMissedSubwayOff:
+    case Surcharge::kSubwayOff:
       Credit(income, kBaseFare + kMissedSubwayOff, 0);
       break;
-    default:
+    case Surcharge::kNone:
       break;
   }
 }
@@ -40,7 +38,6 @@ void CreditSurcharge(const LogEntry& entry, Income& income) {
 void Non_Ad_Calculator(const EntryTable& table, std::size_t count) {
   Income income;
   income.runTime = CurrentTime();
-  std::for_each_n(table.begin(), std::min(count, table.size()),
-                  [&income](const LogEntry& entry) { CreditSurcharge(entry, income); });
+  ForEachEntry(table, count, [&income](const FareEntry& entry) { CreditSurcharge(entry, income); });
   TransferCalculator(table, income, count);
 }

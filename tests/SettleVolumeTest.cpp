@@ -122,17 +122,20 @@ TEST(SettleVolume, EveryEntryOfThousandsIsCredited) {
   while (logs.expected.entries < 6000) AddTrip(logs, random);
   logs.Write(dir);
   SetCurrentTime(1433858700);  // 2015-06-09 14:05 UTC
-  testing::internal::CaptureStdout();
-  DBRead();
-  const std::string out = testing::internal::GetCapturedStdout();
   const Expected& e = logs.expected;
   char summary[256];
   std::snprintf(summary, sizeof summary,
                 "Date : 2015-6-9 14:5\nOverall Fee : %" PRId64 " Won\nSubway Fee : %" PRId64
                 " Won\nBus Fee : %" PRId64 " Won\n",
                 e.subway + e.bus, e.subway, e.bus);
-  EXPECT_EQ(out, "----------------------------\n" + std::string(summary) +
-                     "----------------------------\n");
+  for (const unsigned threads : {1u, 2u, 3u}) {
+    SCOPED_TRACE(threads);
+    testing::internal::CaptureStdout();
+    DBRead(threads);
+    EXPECT_EQ(
+        testing::internal::GetCapturedStdout(),
+        "----------------------------\n" + std::string(summary) + "----------------------------\n");
+  }
   EXPECT_GT(e.subway, 1000000);  // far more than 1024 entries' worth on each side
   EXPECT_GT(e.bus, 1000000);
 }
