@@ -27,7 +27,7 @@ bool IsBlank(char c) {
 
 bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-const char* SkipBlanks(const char* at, Text& text) {
+[[gnu::always_inline]] inline const char* SkipBlanks(const char* at, Text& text) {
   while (at != text.end && IsBlank(*at)) {
     text.lines += *at == '\n';
     ++at;
@@ -43,31 +43,51 @@ bool EndsField(const char* stop, const Text& text) {
 
 // Where to look for the next field after a whole field that stops at |stop|: past the blank
 // that ended it, which need not be tested again.
-const char* PastField(const char* stop, Text& text) {
+[[gnu::always_inline]] inline const char* PastField(const char* stop, Text& text) {
   if (stop == text.end) return stop;
   text.lines += *stop == '\n';
   return stop + 1;
 }
 
-// The end of the run of decimal digits that starts at |at|. Tests eight bytes at a time while
-// eight remain: a byte is a digit when its high half is 3 and adding 6 keeps it so. A carry out
-// of a byte can only disturb the bytes after it, and it comes only from a byte that is not a
-// digit, so the first byte that is not a digit is always found.
-const char* DigitsEnd(const char* at, const char* end) {
+constexpr std::uint64_t kLowHalves = 0x0F0F0F0F0F0F0F0F;
+
+std::uint64_t Load8(const char* at) {
+  std::uint64_t bytes = 0;
+  std::memcpy(&bytes, at, sizeof bytes);
+  return bytes;
+}
+
+// A mask of the bytes of |bytes| that are not decimal digits: a byte is a digit when its high
+// half is 3 and adding 6 keeps it so. A carry out of a byte can only disturb the bytes after
+// it, and it comes only from a byte that is not a digit, so the first byte that is not a digit
+// is always found; on a little-endian machine it is the lowest marked byte.
+std::uint64_t NotDigits(std::uint64_t bytes) {
   constexpr std::uint64_t kHighHalves = 0xF0F0F0F0F0F0F0F0;
   constexpr std::uint64_t kThrees = 0x3030303030303030;
   constexpr std::uint64_t kSixes = 0x0606060606060606;
+  return ((bytes & kHighHalves) ^ kThrees) | (((bytes + kSixes) & kHighHalves) ^ kThrees);
+}
+
+// The end of the run of decimal digits that starts at |at|, eight bytes at a time while eight
+// remain.
+const char* DigitsEnd(const char* at, const char* end) {
   if constexpr (std::endian::native == std::endian::little) {
     for (; end - at >= 8; at += 8) {
-      std::uint64_t bytes = 0;
-      std::memcpy(&bytes, at, sizeof bytes);
-      const std::uint64_t not_digits =
-          ((bytes & kHighHalves) ^ kThrees) | (((bytes + kSixes) & kHighHalves) ^ kThrees);
+      const std::uint64_t not_digits = NotDigits(Load8(at));
       if (not_digits != 0) return at + std::countr_zero(not_digits) / 8;
     }
   }
   while (at != end && IsDigit(*at)) ++at;
   return at;
+}
+
+// The value of the first |count| (1 to 8) digits of |bytes|, without a branch per digit: the
+// digits are moved to the top as if led by zeros, then paired, paired again and joined.
+std::uint64_t ShortValue(std::uint64_t bytes, int count) {
+  std::uint64_t v = (bytes & kLowHalves) << (8 * (8 - count));
+  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
+  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFF;
+  return (v * 10000 + (v >> 32)) & 0x00000000FFFFFFFF;
 }
 
 // The value of the decimal digits in [from, to); at most 19 of them, so it cannot wrap.
@@ -77,16 +97,12 @@ std::uint64_t DigitsValue(const char* from, const char* to) {
   return value;
 }
 
-// Each Take function parses the field after |at| and returns where to look for the next one,
-// or nullptr when it is not whole and valid; a nullptr |at| passes straight through, so a record
-// reads as a plain sequence of takes. A nullptr |out| checks the field without keeping it. A
-// number is worked out only when it is kept or has as many digits as the largest value of its
-// type: the range check of any shorter one is the count of its digits. Leading zeros count
-// only then, since a number may have any amount of them.
+// Reads a number field of any shape that starts at |at|, past its blanks; like the Take
+// functions below. The number is worked out only when it is kept or has as many digits as the
+// largest value of its type: the range check of any shorter one is the count of its digits.
+// Leading zeros count only then, since a number may have any amount of them.
 template <typename Number>
-const char* TakeNumber(const char* at, Text& text, Number* out) {
-  if (at == nullptr) return nullptr;
-  at = SkipBlanks(at, text);
+const char* TakeAnyNumber(const char* at, Text& text, Number* out) {
   const bool negative = at != text.end && *at == '-';
   if (at != text.end && (*at == '-' || *at == '+')) ++at;
   const char* significant = at;
@@ -107,7 +123,31 @@ const char* TakeNumber(const char* at, Text& text, Number* out) {
   return PastField(at, text);
 }
 
-const char* TakeLetter(const char* at, Text& text, char* out) {
+// Each Take function parses the field after |at| and returns where to look for the next one,
+// or nullptr when it is not whole and valid; a nullptr |at| passes straight through, so a record
+// reads as a plain sequence of takes. A nullptr |out| checks the field without keeping it.
+// Nearly every number a terminal writes has one to seven digits, which fit any field: with
+// eight bytes to spare after the sign, one load checks and works them out. Any other shape
+// goes the general way.
+template <typename Number>
+[[gnu::always_inline]] inline const char* TakeNumber(const char* at, Text& text, Number* out) {
+  if (at == nullptr) return nullptr;
+  at = SkipBlanks(at, text);
+  if (std::endian::native == std::endian::little && text.end - at > 8) {
+    const bool negative = *at == '-';
+    const char* const digits = at + (negative || *at == '+' ? 1 : 0);
+    const std::uint64_t bytes = Load8(digits);
+    const int count = std::countr_zero(NotDigits(bytes)) / 8;  // 8 when all eight are digits
+    if (count > 0 && count < 8 && IsBlank(digits[count])) {
+      const std::uint64_t magnitude = out != nullptr ? ShortValue(bytes, count) : 0;
+      if (out != nullptr) *out = static_cast<Number>(negative ? 0 - magnitude : magnitude);
+      return PastField(digits + count, text);
+    }
+  }
+  return TakeAnyNumber(at, text, out);
+}
+
+[[gnu::always_inline]] inline const char* TakeLetter(const char* at, Text& text, char* out) {
   if (at == nullptr) return nullptr;
   at = SkipBlanks(at, text);
   if (at == text.end || !EndsField(at + 1, text)) return nullptr;
@@ -163,7 +203,9 @@ ScanResult ScanLog(std::string_view text, bool is_last, EntryBlock& block) {
     }
     whole.lines = 0;
     FareEntry entry;
-    const char* after = TakeRecord(at, whole, entry);
+    const char* after = nullptr;
+    if (whole.end - at >= 72) after = TakeCommonRecord(at, entry, whole.lines);
+    if (after == nullptr) after = TakeRecord(at, whole, entry);
     if (after == nullptr) {
       const bool may_go_on = !is_last && !RecordFits(at, whole);
       return {consumed, lines, may_go_on ? ScanStop::kNeedMore : ScanStop::kDamaged};

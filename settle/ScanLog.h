@@ -28,3 +28,11 @@ struct ScanResult {
 // nothing of the damaged record is appended and |consumed| is the offset where that record
 // starts. Reads nothing but |text|.
 ScanResult ScanLog(std::string_view text, bool is_last, EntryBlock& block);
+
+// The record at |at| in the shape a terminal writes (eleven fields within 63 bytes, separated
+// by spaces and line ends, numbers of few digits), read with every byte tested at once: |e| is
+// filled, |lines| set to the line ends passed, and the result is where to look for the next
+// record, past the blank after the last field. Needs 72 bytes to read at |at|, the first not
+// blank. nullptr for any other shape, valid or not (with |e| possibly half filled): the general
+// reading then decides.
+const char* TakeCommonRecord(const char* at, FareEntry& e, std::size_t& lines);
