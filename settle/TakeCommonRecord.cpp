@@ -1,4 +1,5 @@
 #include <bit>
+#include <cstddef>
 #include <cstring>
 
 #include "ScanLog.h"
@@ -32,7 +33,8 @@ Window Classify(const char* at) {
   const __m128i zero = _mm_set1_epi8('0');
   const __m128i nine = _mm_set1_epi8(9);
   for (int part = 0; part < 4; ++part) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
+    const __m128i bytes =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + std::ptrdiff_t{16} * part));
     const __m128i is_line_end = _mm_cmpeq_epi8(bytes, line_end);
     const __m128i digit = _mm_sub_epi8(bytes, zero);
     w.blank |= Bits(_mm_cmpeq_epi8(_mm_min_epu8(bytes, space), bytes), part);
