@@ -20,14 +20,3 @@ std::optional<std::int64_t> BusShare(std::int64_t trip, std::int64_t bus_weight,
 // Adds |to_subway| and |to_bus| to |income|, both or neither: false, with |income| unchanged,
 // when either total or their sum (the overall fee) would leave the 64-bit range.
 bool Credit(Income& income, std::int64_t to_subway, std::int64_t to_bus);
-
-// Calls |credit| on each of the first |count| entries of |table|, block by block in log order.
-template <typename Credit>
-void ForEachEntry(const EntryTable& table, std::size_t count, Credit credit) {
-  for (const EntryBlock& block : table) {
-    if (count == 0) return;
-    const std::size_t take = count < block.size() ? count : block.size();
-    for (std::size_t i = 0; i < take; ++i) credit(block[i]);
-    count -= take;
-  }
-}

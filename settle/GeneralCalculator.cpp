@@ -1,4 +1,5 @@
 #include "Allocation.h"
+#include "CreditEntries.h"
 #include "Settle.h"
 #include "SettleConstants.h"
 
@@ -6,7 +7,8 @@ namespace {
 
 // An ordinary ride's whole fare, base fare plus additional fee, belongs to the operator at
 // whose terminal it ended.
-void CreditOrdinaryRide(const FareEntry& entry, Income& income) {
+template <typename Totals>
+void CreditOrdinaryRide(const FareEntry& entry, Totals& income) {
   if (entry.inOut != 'O' || entry.transfer != 'F') return;
   const std::int64_t fare = entry.additionalFee + kBaseFare;
   if (entry.atBusStation) {
@@ -19,7 +21,7 @@ void CreditOrdinaryRide(const FareEntry& entry, Income& income) {
 }  // namespace
 
 void GeneralCalculator(const EntryTable& table, Income income, std::size_t count) {
-  ForEachEntry(table, count,
-               [&income](const FareEntry& entry) { CreditOrdinaryRide(entry, income); });
+  CreditEntries(table, count, income,
+                [](const FareEntry& entry, auto& totals) { CreditOrdinaryRide(entry, totals); });
   OutputHandler(table, income, count);
 }

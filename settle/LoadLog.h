@@ -34,9 +34,6 @@ LoadOutcome LoadLog(const std::string& path, EntryBlock& block,
 // to its end. Either failure prints a detail on standard error.
 bool LoadLogs(EntryTable& table, unsigned threads);
 
-// The number of processors this process may run on; at least 1.
-unsigned UsableProcessors();
-
 // Reserves room in |block|, beyond the entries it holds, for as many entries as a log of
 // |log_bytes| bytes can hold at most: every record takes at least 22 bytes with the blank after it.
 // Room that is never filled costs address space, not memory. The block is marked for large pages,

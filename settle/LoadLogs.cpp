@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,11 +74,4 @@ bool LoadLogs(EntryTable& table, unsigned threads) {
   std::for_each(logs.fds.begin(), logs.fds.end(), CloseFile);
   return std::none_of(logs.outcomes.begin(), logs.outcomes.end(),
                       [](LoadOutcome o) { return o == LoadOutcome::kUnreadable; });
-}
-
-unsigned UsableProcessors() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-  return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
 }

@@ -1,5 +1,6 @@
 #include "Allocation.h"
 #include "Clock.h"
+#include "CreditEntries.h"
 #include "Settle.h"
 #include "SettleConstants.h"
 
@@ -8,7 +9,8 @@ namespace {
 // A surcharge stands for a ride that was never tagged off; it is credited as if that ride had
 // ended with the surcharge as its fee. The entry's terminal, direction and transfer flag do not
 // matter here.
-void CreditSurcharge(const FareEntry& entry, Income& income) {
+template <typename Totals>
+void CreditSurcharge(const FareEntry& entry, Totals& income) {
   switch (entry.surcharge) {
     case Surcharge::kSubwayTransferOff: {
       // A subway transfer ride after a bus ride at the base fare.
@@ -38,6 +40,7 @@ void CreditSurcharge(const FareEntry& entry, Income& income) {
 void Non_Ad_Calculator(const EntryTable& table, std::size_t count) {
   Income income;
   income.runTime = CurrentTime();
-  ForEachEntry(table, count, [&income](const FareEntry& entry) { CreditSurcharge(entry, income); });
+  CreditEntries(table, count, income,
+                [](const FareEntry& entry, auto& totals) { CreditSurcharge(entry, totals); });
   TransferCalculator(table, income, count);
 }

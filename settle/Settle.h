@@ -62,6 +62,9 @@ void DBRead();
 // DBRead with |threads| loading threads (at least one is used).
 void DBRead(unsigned threads);
 
+// The number of processors this process may run on; at least 1.
+unsigned UsableProcessors();
+
 // The surcharge pass: takes the current time as runTime, credits the surcharge carried by any
 // of the first |count| entries of |table|, then calls TransferCalculator.
 void Non_Ad_Calculator(const EntryTable& table, std::size_t count);

@@ -236,6 +236,15 @@ TEST(SettleAllocation, CreditNeverCarriesATotalOutOfRange) {
     GeneralCalculator(Table({Entry(1111, 'O', 'F', 0)}), Income{kMax64 - 100, 0, kRunTime}, 1);
   });
   EXPECT_EQ(totals.subway, kMax64 - 100);
+  // Enough rides for two threads: near the range the pass is walked in order again, so the
+  // rides are refused one by one as in one walk; far from it the halves add up.
+  const std::vector<LogEntry> rides(20000, Entry(6666, 'O', 'F', 0));
+  for (const std::int64_t handed : {kMax64 - 100, std::int64_t{7}}) {
+    const Totals sum = RunChain([&] {
+      GeneralCalculator(Table(rides), Income{0, handed, kRunTime}, rides.size());
+    });
+    EXPECT_EQ(sum.bus, handed == 7 ? 7 + 20000 * 1050 : handed);
+  }
 }
 
 }  // namespace
