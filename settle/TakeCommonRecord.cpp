@@ -17,6 +17,7 @@ struct Window {
   std::uint64_t plain = 0;     // spaces and line ends
   std::uint64_t line_end = 0;  // line ends
   std::uint64_t digit = 0;     // decimal digits
+  std::uint64_t sign = 0;      // plus and minus signs
 };
 
 #if defined(__SSE2__)
@@ -32,6 +33,8 @@ Window Classify(const char* at) {
   const __m128i line_end = _mm_set1_epi8('\n');
   const __m128i zero = _mm_set1_epi8('0');
   const __m128i nine = _mm_set1_epi8(9);
+  const __m128i plus = _mm_set1_epi8('+');
+  const __m128i minus = _mm_set1_epi8('-');
   for (int part = 0; part < 4; ++part) {
     const __m128i bytes =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + std::ptrdiff_t{16} * part));
@@ -41,6 +44,7 @@ Window Classify(const char* at) {
     w.plain |= Bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, space), is_line_end), part);
     w.line_end |= Bits(is_line_end, part);
     w.digit |= Bits(_mm_cmpeq_epi8(_mm_min_epu8(digit, nine), digit), part);
+    w.sign |= Bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, plus), _mm_cmpeq_epi8(bytes, minus)), part);
   }
   return w;
 }
@@ -63,20 +67,18 @@ struct Field {
   int last = 0;
 };
 
-// A number field of a sign at most and up to |max_digits| digits; its value when |out| is set,
-// which needs no more than seven digits. False for any other shape.
+// A number field of one to |max_digits| digits after its sign, if any; its value when |out|
+// is set, which needs no more than seven digits. The window has already shown that every byte
+// of the field after its first is a digit.
 template <typename Number>
 [[gnu::always_inline]] inline bool FieldNumber(const char* at, const Window& w, Field f,
                                                int max_digits, Number* out) {
-  const bool negative = at[f.first] == '-';
-  const int digits = f.first + (negative || at[f.first] == '+' ? 1 : 0);
-  const int count = f.last - digits + 1;
-  const std::uint64_t bits =
-      ((std::uint64_t{2} << f.last) - 1) & ~((std::uint64_t{1} << digits) - 1);
-  if (count < 1 || count > max_digits || (bits & ~w.digit) != 0) return false;
+  const int sign = static_cast<int>((w.sign >> f.first) & 1);
+  const int count = f.last - f.first + 1 - sign;
+  if (count < 1 || count > max_digits) return false;
   if (out != nullptr) {
-    const std::uint64_t magnitude = ShortValue(at + digits, count);
-    *out = static_cast<Number>(negative ? 0 - magnitude : magnitude);
+    const std::uint64_t magnitude = ShortValue(at + f.first + sign, count);
+    *out = static_cast<Number>(at[f.first] == '-' ? 0 - magnitude : magnitude);
   }
   return true;
 }
@@ -99,6 +101,12 @@ const char* TakeCommonRecord(const char* at, FareEntry& e, std::size_t& lines) {
   if (last >= 63) return nullptr;  // the record may go on past the window
   const std::uint64_t span = (std::uint64_t{2} << (last + 1)) - 1;  // with the blank after it
   if ((w.blank & ~w.plain & span) != 0) return nullptr;
+  // Every byte of a field is a digit, but for the letters and a sign at the start of a number.
+  const std::uint64_t letters = std::uint64_t{1} << fields[5].first |
+                                std::uint64_t{1} << fields[7].first |
+                                std::uint64_t{1} << fields[8].first;
+  const std::uint64_t starts_of_numbers = (~w.blank & (w.blank << 1 | 1) & span) & ~letters;
+  if ((~w.digit & ~w.blank & span) != (letters | (w.sign & starts_of_numbers))) return nullptr;
   std::int32_t term_id = 0;
   std::int32_t missed_off_fee = 0;
   std::int32_t* const none32 = nullptr;
