@@ -201,11 +201,13 @@ ScanResult ScanLog(std::string_view text, bool is_last, EntryBlock& block) {
     if (at == whole.end) {
       return {consumed, lines, is_last ? ScanStop::kEndOfLog : ScanStop::kNeedMore};
     }
+    if (const char* after = TakeCommonRecords(at, whole.end, block, lines); after != at) {
+      at = after;
+      continue;
+    }
     whole.lines = 0;
     FareEntry entry;
-    const char* after = nullptr;
-    if (whole.end - at >= 72) after = TakeCommonRecord(at, entry, whole.lines);
-    if (after == nullptr) after = TakeRecord(at, whole, entry);
+    const char* after = TakeRecord(at, whole, entry);
     if (after == nullptr) {
       const bool may_go_on = !is_last && !RecordFits(at, whole);
       return {consumed, lines, may_go_on ? ScanStop::kNeedMore : ScanStop::kDamaged};

@@ -29,10 +29,11 @@ struct ScanResult {
 // starts. Reads nothing but |text|.
 ScanResult ScanLog(std::string_view text, bool is_last, EntryBlock& block);
 
-// The record at |at| in the shape a terminal writes (eleven fields within 63 bytes, separated
-// by spaces and line ends, numbers of few digits), read with every byte tested at once: |e| is
-// filled, |lines| set to the line ends passed, and the result is where to look for the next
-// record, past the blank after the last field. Needs 72 bytes to read at |at|, the first not
-// blank. nullptr for any other shape, valid or not (with |e| possibly half filled): the general
-// reading then decides.
-const char* TakeCommonRecord(const char* at, FareEntry& e, std::size_t& lines);
+// Reads records in the shape a terminal writes (eleven fields within 63 bytes, separated by
+// spaces and line ends, numbers of few digits) from |at| on, each with every byte tested at
+// once: appends them to |block|, adds the line ends passed to |lines|, and returns where it
+// stopped: |at| itself when the record there has another shape, valid or not, or when fewer
+// than 72 bytes are left to read before |end|; otherwise past the blank after the last record
+// taken. The general reading goes on from there. |at| is not blank.
+const char* TakeCommonRecords(const char* at, const char* end, EntryBlock& block,
+                              std::size_t& lines);

@@ -85,6 +85,10 @@ template <typename Number>
 
 }  // namespace
 
+namespace {
+
+// One record of the common shape at |at|, which has 72 bytes to read: fills |e|, sets |lines|
+// and returns where the next record may start; nullptr for any other shape.
 const char* TakeCommonRecord(const char* at, FareEntry& e, std::size_t& lines) {
 #if defined(__SSE2__)
   const Window w = Classify(at);
@@ -141,4 +145,23 @@ const char* TakeCommonRecord(const char* at, FareEntry& e, std::size_t& lines) {
   (void)lines;
   return nullptr;
 #endif
+}
+
+}  // namespace
+
+const char* TakeCommonRecords(const char* at, const char* end, EntryBlock& block,
+                              std::size_t& lines) {
+  std::size_t record_lines = 0;
+  FareEntry entry;
+  // A record ends with the blank after it, so the next one starts right there, or after more
+  // blanks, which the general reading skips.
+  while (end - at >= 72) {
+    const char* const after = TakeCommonRecord(at, entry, record_lines);
+    if (after == nullptr) break;
+    block.push_back(entry);
+    lines += record_lines;
+    at = after;
+    if (*at <= ' ') break;
+  }
+  return at;
 }
