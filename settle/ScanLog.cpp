@@ -49,8 +49,6 @@ bool EndsField(const char* stop, const Text& text) {
   return stop + 1;
 }
 
-constexpr std::uint64_t kLowHalves = 0x0F0F0F0F0F0F0F0F;
-
 std::uint64_t Load8(const char* at) {
   std::uint64_t bytes = 0;
   std::memcpy(&bytes, at, sizeof bytes);
@@ -81,15 +79,6 @@ const char* DigitsEnd(const char* at, const char* end) {
   return at;
 }
 
-// The value of the first |count| (1 to 8) digits of |bytes|, without a branch per digit: the
-// digits are moved to the top as if led by zeros, then paired, paired again and joined.
-std::uint64_t ShortValue(std::uint64_t bytes, int count) {
-  std::uint64_t v = (bytes & kLowHalves) << (8 * (8 - count));
-  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
-  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFF;
-  return (v * 10000 + (v >> 32)) & 0x00000000FFFFFFFF;
-}
-
 // The value of the decimal digits in [from, to); at most 19 of them, so it cannot wrap.
 std::uint64_t DigitsValue(const char* from, const char* to) {
   std::uint64_t value = 0;
@@ -97,8 +86,8 @@ std::uint64_t DigitsValue(const char* from, const char* to) {
   return value;
 }
 
-// Reads a number field of any shape that starts at |at|, past its blanks; like the Take
-// functions below. The number is worked out only when it is kept or has as many digits as the
+// Reads the number field that starts at |at|, past its blanks; like the Take functions below.
+// The number is worked out only when it is kept or has as many digits as the
 // largest value of its type: the range check of any shorter one is the count of its digits.
 // Leading zeros count only then, since a number may have any amount of them.
 template <typename Number>
@@ -126,28 +115,13 @@ const char* TakeAnyNumber(const char* at, Text& text, Number* out) {
 // Each Take function parses the field after |at| and returns where to look for the next one,
 // or nullptr when it is not whole and valid; a nullptr |at| passes straight through, so a record
 // reads as a plain sequence of takes. A nullptr |out| checks the field without keeping it.
-// Nearly every number a terminal writes has one to seven digits, which fit any field: with
-// eight bytes to spare after the sign, one load checks and works them out. Any other shape
-// goes the general way.
 template <typename Number>
-[[gnu::always_inline]] inline const char* TakeNumber(const char* at, Text& text, Number* out) {
+const char* TakeNumber(const char* at, Text& text, Number* out) {
   if (at == nullptr) return nullptr;
-  at = SkipBlanks(at, text);
-  if (std::endian::native == std::endian::little && text.end - at > 8) {
-    const bool negative = *at == '-';
-    const char* const digits = at + (negative || *at == '+' ? 1 : 0);
-    const std::uint64_t bytes = Load8(digits);
-    const int count = std::countr_zero(NotDigits(bytes)) / 8;  // 8 when all eight are digits
-    if (count > 0 && count < 8 && IsBlank(digits[count])) {
-      const std::uint64_t magnitude = out != nullptr ? ShortValue(bytes, count) : 0;
-      if (out != nullptr) *out = static_cast<Number>(negative ? 0 - magnitude : magnitude);
-      return PastField(digits + count, text);
-    }
-  }
-  return TakeAnyNumber(at, text, out);
+  return TakeAnyNumber(SkipBlanks(at, text), text, out);
 }
 
-[[gnu::always_inline]] inline const char* TakeLetter(const char* at, Text& text, char* out) {
+const char* TakeLetter(const char* at, Text& text, char* out) {
   if (at == nullptr) return nullptr;
   at = SkipBlanks(at, text);
   if (at == text.end || !EndsField(at + 1, text)) return nullptr;
