@@ -72,17 +72,22 @@ void CreditEntries(const EntryTable& table, std::size_t count, Income& income, C
     ForEachEntryIn(table, 0, count, [&](const FareEntry& entry) { credit(entry, income); });
   };
   if (count < 2 * kEntriesPerThread || UsableProcessors() < 2) return walk_all();
+  // Each thread sums into totals of its own and hands them over once at the end, so the two
+  // never write to the same cache line while they sum.
+  const auto sum = [&](std::size_t from, std::size_t to, PartialIncome& result) {
+    PartialIncome part;
+    ForEachEntryIn(table, from, to, [&](const FareEntry& e) { credit(e, part); });
+    result = part;
+  };
   PartialIncome first;
   PartialIncome second;
   std::thread helper;
   try {
-    helper = std::thread([&] {
-      ForEachEntryIn(table, count / 2, count, [&](const FareEntry& e) { credit(e, second); });
-    });
+    helper = std::thread([&] { sum(count / 2, count, second); });
   } catch (const std::system_error&) {
     return walk_all();
   }
-  ForEachEntryIn(table, 0, count / 2, [&](const FareEntry& e) { credit(e, first); });
+  sum(0, count / 2, first);
   helper.join();
   if (!AddShares(income, first, second)) walk_all();
 }

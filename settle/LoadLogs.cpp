@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "DataFiles.h"
@@ -51,7 +52,11 @@ bool OpenAll(OpenLogs& logs) {
 void TakeLogs(OpenLogs& logs, EntryTable& table) {
   for (std::size_t taken = logs.next++; taken < kLogs; taken = logs.next++) {
     const std::size_t i = logs.order[taken];
-    logs.outcomes[i] = ReadLog(logs.fds[i], logs.paths[i], table[i]);
+    // Filled here and moved in whole: the blocks' own records lie side by side in the table,
+    // and a thread appending to one would slow the thread appending to its neighbour.
+    EntryBlock block;
+    logs.outcomes[i] = ReadLog(logs.fds[i], logs.paths[i], block);
+    table[i] = std::move(block);
   }
 }
 
