@@ -98,7 +98,7 @@ TEST(SettleLog, WellFormedLogs) {
   }
 }
 
-TEST(SettleLog, DamagedRecordEndsTheLogAndIsNotCounted) {
+TEST(SettleLog, DamagedRecordStopsTheScanAndIsNotCounted) {
   const std::string good = kExampleLine;
   const struct {
     const char* name;
