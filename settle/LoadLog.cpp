@@ -36,6 +36,7 @@ struct Reader {
   std::size_t held = 0;
   std::uint64_t offset = 0;  // file offset of buffer[0]
   std::uint64_t line = 1;    // line of the place the scan has reached
+  std::size_t resident = 0;  // bytes of the block made resident ahead of use
   bool skipping = false;
   bool damaged = false;
 };
@@ -96,6 +97,7 @@ LoadOutcome Stream(Reader& r) {
       return LoadOutcome::kUnreadable;
     }
     const std::size_t filled = r.held + static_cast<std::size_t>(n);
+    PrefaultBlock(r.block, filled / kShortestRecordBytes + 1, r.resident);
     const std::size_t used = ScanPiece(r, filled, n == 0);
     if (n == 0) return r.damaged ? LoadOutcome::kDamaged : LoadOutcome::kWhole;
     Carry(r, filled, used);

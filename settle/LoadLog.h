@@ -40,3 +40,9 @@ bool LoadLogs(EntryTable& table, unsigned threads);
 // which spares the kernel one page fault per 4 KiB of table. When the room cannot be had, the block
 // is left to grow as it goes.
 void ReserveBlock(EntryBlock& block, std::size_t log_bytes);
+
+// Makes the room for |more| entries after the last one of |block| resident before it is
+// written, a megabyte or more at a time, so the kernel maps it in one call instead of one page
+// fault per page; |resident| counts the bytes from the start of the block made resident so far
+// (0 for a new block). Never beyond the block's capacity. Only advice: it changes no entry.
+void PrefaultBlock(EntryBlock& block, std::size_t more, std::size_t& resident);

@@ -1,5 +1,6 @@
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <stdexcept>
@@ -8,9 +9,9 @@
 
 namespace {
 
-// The shortest record: eleven one-character fields, ten blanks between them and one after.
-constexpr std::size_t kShortestRecordBytes = 22;
 constexpr std::size_t kPageBytes = 4096;
+// Room made resident at a time: a few hundred pages in one call.
+constexpr std::size_t kPrefaultBytes = std::size_t{1} << 20;
 
 // Asks for large pages on the whole pages of the block. Only advice: when the kernel has none
 // to give, the block works the same.
@@ -34,4 +35,18 @@ void ReserveBlock(EntryBlock& block, std::size_t log_bytes) {
     return;
   }
   AdviseLargePages(block);
+}
+
+void PrefaultBlock(EntryBlock& block, std::size_t more, std::size_t& resident) {
+  const std::size_t room = block.capacity() * sizeof(FareEntry);
+  const std::size_t need = std::min(room, (block.size() + more) * sizeof(FareEntry));
+  if (need <= resident) return;
+  const std::size_t upto = std::min(room, std::max(need, resident + kPrefaultBytes));
+  char* const start = reinterpret_cast<char*>(block.data());
+  // From the first whole page not yet resident; a page cut by the mark faults in as usual.
+  const std::uintptr_t mark = reinterpret_cast<std::uintptr_t>(start + resident);
+  const std::size_t from = resident + (kPageBytes - mark % kPageBytes) % kPageBytes;
+  // Only advice: a kernel without it leaves the pages to be faulted in one by one.
+  if (from < upto) madvise(start + from, upto - from, MADV_POPULATE_WRITE);
+  resident = upto;
 }
