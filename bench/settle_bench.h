@@ -28,6 +28,7 @@ struct ChildRun {
 };
 
 // Runs |argv| (argv[0] is the program path, looked up in PATH) in |workdir| with standard
-// output to |out_path| and standard error discarded, and waits for it.
+// output to |out_path| and standard error discarded, and waits for it. |processors| above 0
+// confines the program to that many of the processors this process may use.
 ChildRun RunChild(const std::vector<std::string>& argv, const std::string& workdir,
-                  const std::string& out_path);
+                  const std::string& out_path, int processors = 0);

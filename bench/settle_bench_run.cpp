@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,8 +10,27 @@
 
 #include "settle_bench.h"
 
+namespace {
+
+// Keeps the first |count| processors of this process's set (all when |count| is 0 or more).
+void ConfineTo(int count) {
+  cpu_set_t set;
+  if (count <= 0 || sched_getaffinity(0, sizeof set, &set) != 0) return;
+  for (std::size_t cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (!CPU_ISSET(cpu, &set)) continue;
+    if (count > 0) {
+      --count;
+    } else {
+      CPU_CLR(cpu, &set);
+    }
+  }
+  sched_setaffinity(0, sizeof set, &set);
+}
+
+}  // namespace
+
 ChildRun RunChild(const std::vector<std::string>& argv, const std::string& workdir,
-                  const std::string& out_path) {
+                  const std::string& out_path, int processors) {
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
@@ -25,6 +45,7 @@ ChildRun RunChild(const std::vector<std::string>& argv, const std::string& workd
     if (out < 0 || null < 0 || dup2(out, 1) < 0 || dup2(null, 2) < 0 || chdir(workdir.c_str())) {
       _exit(126);
     }
+    ConfineTo(processors);
     execvp(args[0], args.data());
     _exit(127);
   }

@@ -10,29 +10,40 @@ namespace {
 
 // What a reading of a whole log comes to.
 struct Outcome {
-  std::vector<LogEntry> entries;
+  std::vector<std::string> entries;  // each as Show prints it
   ScanStop stop = ScanStop::kEndOfLog;
   std::size_t offset = 0;  // the end of the text, or where the damaged record starts
+  std::size_t lines = 0;   // line ends before |offset|
 };
 
 constexpr std::size_t kFieldsPerRecord = 11;
 
+constexpr std::int32_t kBusStation = 6666;
+
+std::string Code(char c) { return std::to_string(static_cast<unsigned char>(c)); }
+
+// What the allocation reads of a record, from the reference's own reading of all its fields.
 std::string Show(const LogEntry& e) {
-  const auto code = [](char c) { return std::to_string(static_cast<unsigned char>(c)); };
-  return std::to_string(e.termId) + " " + std::to_string(e.baseFee) + " " +
-         std::to_string(e.missedOffFee) + " " + std::to_string(e.additionalFee) + " " +
-         std::to_string(e.cardId) + " " + code(e.transfer) + " " + std::to_string(e.prevFare) +
-         " " + code(e.prevVehicle) + " " + code(e.inOut) + " " + std::to_string(e.tagTime) + " " +
-         std::to_string(e.stamp);
+  const bool credited = e.missedOffFee == 600 || e.missedOffFee == 700 || e.missedOffFee == 200;
+  return std::to_string(credited ? e.missedOffFee : 0) + " " + std::to_string(e.additionalFee) +
+         " " + Code(e.transfer) + " " + std::to_string(e.prevFare) + " " + Code(e.inOut) +
+         (e.termId == kBusStation ? " bus" : " subway");
+}
+
+std::string Show(const FareEntry& e) {
+  constexpr int kFees[] = {0, 600, 700, 200};
+  return std::to_string(kFees[static_cast<int>(e.surcharge)]) + " " +
+         std::to_string(e.additionalFee) + " " + Code(e.transfer) + " " +
+         std::to_string(e.prevFare) + " " + Code(e.inOut) + (e.atBusStation ? " bus" : " subway");
 }
 
 std::string Show(const Outcome& outcome) {
   std::string text = outcome.stop == ScanStop::kEndOfLog  ? "end of log"
                      : outcome.stop == ScanStop::kDamaged ? "damaged"
                                                           : "needs more";
-  text += " at " + std::to_string(outcome.offset) + " after " +
-          std::to_string(outcome.entries.size()) + " entries:";
-  for (const LogEntry& entry : outcome.entries) text += " [" + Show(entry) + "]";
+  text += " at " + std::to_string(outcome.offset) + " (" + std::to_string(outcome.lines) +
+          " line ends) after " + std::to_string(outcome.entries.size()) + " entries:";
+  for (const std::string& entry : outcome.entries) text += " [" + entry + "]";
   return text;
 }
 
@@ -62,35 +73,44 @@ bool TakeRecord(const Word* w, LogEntry& e) {
 // short or holds a bad field ends the reading.
 Outcome ReferenceScan(std::string_view text) {
   const std::vector<Word> words = SplitWords(text);
-  Outcome outcome{{}, ScanStop::kEndOfLog, text.size()};
+  Outcome outcome{{}, ScanStop::kEndOfLog, text.size(), 0};
   for (std::size_t i = 0; i < words.size(); i += kFieldsPerRecord) {
     LogEntry entry;
     if (words.size() - i < kFieldsPerRecord || !TakeRecord(&words[i], entry)) {
-      return {outcome.entries, ScanStop::kDamaged, words[i].offset};
+      outcome.stop = ScanStop::kDamaged;
+      outcome.offset = words[i].offset;
+      break;
     }
-    outcome.entries.push_back(entry);
+    outcome.entries.push_back(Show(entry));
   }
+  const std::string_view before = text.substr(0, outcome.offset);
+  outcome.lines = static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
   return outcome;
 }
 
-// An entry put in the table before the scan, which the scan must leave as it is: it only appends.
-LogEntry Sentinel() {
-  LogEntry entry;
-  entry.termId = -7;
-  entry.tagTime = std::numeric_limits<std::int64_t>::min();
+// An entry put in the block before the scan, which the scan must leave as it is: it only appends.
+FareEntry Sentinel() {
+  FareEntry entry;
+  entry.prevFare = -7;
   entry.transfer = '\x01';
   return entry;
 }
 
+std::vector<std::string> Shown(const EntryBlock& block, std::size_t from) {
+  std::vector<std::string> shown;
+  for (std::size_t i = from; i < block.size(); ++i) shown.push_back(Show(block[i]));
+  return shown;
+}
+
 std::string ScanWhole(std::string_view text, LogScanner scan, Outcome& outcome) {
-  EntryTable table{Sentinel()};
-  const ScanResult result = scan(text, true, table);
-  if (table.empty() || Show(table.front()) != Show(Sentinel())) {
-    return "changed an entry that was already in the table";
+  EntryBlock block{Sentinel()};
+  const ScanResult result = scan(text, true, block);
+  if (block.empty() || Show(block.front()) != Show(Sentinel())) {
+    return "changed an entry that was already in the block";
   }
   if (result.stop == ScanStop::kNeedMore) return "asked for more text at the end of the log";
   if (result.consumed > text.size()) return "consumed more bytes than it was given";
-  outcome = {{table.begin() + 1, table.end()}, result.stop, result.consumed};
+  outcome = {Shown(block, 1), result.stop, result.consumed, result.lines};
   return {};
 }
 
@@ -98,9 +118,10 @@ std::string ScanWhole(std::string_view text, LogScanner scan, Outcome& outcome) 
 // does when it streams a log.
 std::string ScanInPieces(std::string_view text, std::size_t piece, LogScanner scan,
                          Outcome& outcome) {
-  EntryTable table;
+  EntryBlock table;
   std::size_t start = 0;  // offset of the first byte not yet consumed
   std::size_t fed = 0;    // bytes read so far
+  std::size_t lines = 0;  // line ends in the bytes consumed
   while (true) {
     fed = std::min(text.size(), fed + piece);
     const bool is_last = fed == text.size();
@@ -111,8 +132,9 @@ std::string ScanInPieces(std::string_view text, std::size_t piece, LogScanner sc
     if (!asks_more && result.stop == ScanStop::kEndOfLog && !is_last) {
       return "reported the end of the log before the last piece";
     }
+    lines += result.lines;
     if (!asks_more) {
-      outcome = {{table.begin(), table.end()}, result.stop, start + result.consumed};
+      outcome = {Shown(table, 0), result.stop, start + result.consumed, lines};
       return {};
     }
     start += result.consumed;

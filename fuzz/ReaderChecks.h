@@ -14,7 +14,7 @@
 #include "ScanLog.h"
 
 using CardParser = std::optional<Card> (*)(std::string_view);
-using LogScanner = ScanResult (*)(std::string_view, bool, EntryTable&);
+using LogScanner = ScanResult (*)(std::string_view, bool, EntryBlock&);
 using NumberReader = InputNumber (*)(std::FILE*);
 
 // The card file reader: it accepts exactly the lines the reference reading accepts, with the
@@ -22,9 +22,10 @@ using NumberReader = InputNumber (*)(std::FILE*);
 // back to the same card.
 std::string CheckCardLine(std::string_view bytes, CardParser parse = ParseCardLine);
 
-// The log scanner: its entries, its stop and the offset it reports match the reference reading
-// of whole records; it only appends to the table; and the same bytes fed in pieces, as the
-// settlement streams a log, give the same entries and the same stop at the same offset.
+// The log scanner: its entries (the fields the allocation reads), its stop, the offset and the
+// line ends it reports match the reference reading of whole records; it only appends to the
+// block; and the same bytes fed in pieces, as the settlement streams a log, give the same
+// entries and the same stop at the same offset.
 std::string CheckLogScan(std::string_view bytes, LogScanner scan = ScanLog);
 
 // The menu input reader, fed |bytes| through a memory stream and answered as the tag menu does

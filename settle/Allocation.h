@@ -1,6 +1,7 @@
 // The arithmetic the three passes share: the bus share of a trip and the crediting of totals.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 

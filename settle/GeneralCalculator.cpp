@@ -1,6 +1,5 @@
-#include <algorithm>
-
 #include "Allocation.h"
+#include "CreditEntries.h"
 #include "Settle.h"
 #include "SettleConstants.h"
 
@@ -8,10 +7,11 @@ namespace {
 
 // An ordinary ride's whole fare, base fare plus additional fee, belongs to the operator at
 // whose terminal it ended.
-void CreditOrdinaryRide(const LogEntry& entry, Income& income) {
+template <typename Totals>
+void CreditOrdinaryRide(const FareEntry& entry, Totals& income) {
   if (entry.inOut != 'O' || entry.transfer != 'F') return;
   const std::int64_t fare = entry.additionalFee + kBaseFare;
-  if (entry.termId == kBusStationId) {
+  if (entry.atBusStation) {
     Credit(income, 0, fare);
   } else {
     Credit(income, fare, 0);
@@ -21,7 +21,7 @@ void CreditOrdinaryRide(const LogEntry& entry, Income& income) {
 }  // namespace
 
 void GeneralCalculator(const EntryTable& table, Income income, std::size_t count) {
-  std::for_each_n(table.begin(), std::min(count, table.size()),
-                  [&income](const LogEntry& entry) { CreditOrdinaryRide(entry, income); });
+  CreditEntries(table, count, income,
+                [](const FareEntry& entry, auto& totals) { CreditOrdinaryRide(entry, totals); });
   OutputHandler(table, income, count);
 }

@@ -1,7 +1,6 @@
-#include <algorithm>
-
 #include "Allocation.h"
 #include "Clock.h"
+#include "CreditEntries.h"
 #include "Settle.h"
 #include "SettleConstants.h"
 
@@ -10,9 +9,10 @@ namespace {
 // A surcharge stands for a ride that was never tagged off; it is credited as if that ride had
 // ended with the surcharge as its fee. The entry's terminal, direction and transfer flag do not
 // matter here.
-void CreditSurcharge(const LogEntry& entry, Income& income) {
-  switch (entry.missedOffFee) {
-    case kMissedSubwayTransferOff: {
+template <typename Totals>
+void CreditSurcharge(const FareEntry& entry, Totals& income) {
+  switch (entry.surcharge) {
+    case Surcharge::kSubwayTransferOff: {
       // A subway transfer ride after a bus ride at the base fare.
       const std::int64_t trip = kBaseFare + kMissedSubwayTransferOff;
       if (const auto bus = BusShare(trip, kBaseFare, kBaseFare)) {
@@ -20,17 +20,17 @@ void CreditSurcharge(const LogEntry& entry, Income& income) {
       }
       break;
     }
-    case kMissedBusTransferOff: {
+    case Surcharge::kBusTransferOff: {
       // A bus transfer ride after a subway ride that cost prevFare.
       const std::int64_t first_leg = entry.prevFare;
       const std::int64_t trip = first_leg + kMissedBusTransferOff;
       if (const auto bus = BusShare(trip, trip, first_leg)) Credit(income, trip - *bus, *bus);
       break;
     }
-    case kMissedSubwayOff:
+    case Surcharge::kSubwayOff:
       Credit(income, kBaseFare + kMissedSubwayOff, 0);
       break;
-    default:
+    case Surcharge::kNone:
       break;
   }
 }
@@ -40,7 +40,7 @@ void CreditSurcharge(const LogEntry& entry, Income& income) {
 void Non_Ad_Calculator(const EntryTable& table, std::size_t count) {
   Income income;
   income.runTime = CurrentTime();
-  std::for_each_n(table.begin(), std::min(count, table.size()),
-                  [&income](const LogEntry& entry) { CreditSurcharge(entry, income); });
+  CreditEntries(table, count, income,
+                [](const FareEntry& entry, auto& totals) { CreditSurcharge(entry, totals); });
   TransferCalculator(table, income, count);
 }

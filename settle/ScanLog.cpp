@@ -1,15 +1,22 @@
 #include "ScanLog.h"
 
-#include <charconv>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "SettleConstants.h"
 
 namespace {
 
 constexpr int kFieldsPerRecord = 11;
 
-// The text being scanned: where it ends, and whether that is the end of the log.
+// The text being scanned, whether it is the end of the log, and the line ends passed within
+// the record under way.
 struct Text {
   const char* end;
   bool is_last;
+  std::size_t lines;
 };
 
 // Blank as the log's stream format counts it. Fields are digits and letters, all above the
@@ -18,8 +25,13 @@ bool IsBlank(char c) {
   return static_cast<unsigned char>(c) <= ' ' && (c == ' ' || (c >= '\t' && c <= '\r'));
 }
 
-const char* SkipBlanks(const char* at, const char* end) {
-  while (at != end && IsBlank(*at)) ++at;
+bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+[[gnu::always_inline]] inline const char* SkipBlanks(const char* at, Text& text) {
+  while (at != text.end && IsBlank(*at)) {
+    text.lines += *at == '\n';
+    ++at;
+  }
   return at;
 }
 
@@ -31,52 +43,117 @@ bool EndsField(const char* stop, const Text& text) {
 
 // Where to look for the next field after a whole field that stops at |stop|: past the blank
 // that ended it, which need not be tested again.
-const char* PastField(const char* stop, const Text& text) {
-  return stop == text.end ? stop : stop + 1;
+[[gnu::always_inline]] inline const char* PastField(const char* stop, Text& text) {
+  if (stop == text.end) return stop;
+  text.lines += *stop == '\n';
+  return stop + 1;
 }
 
-// Each Take function parses the field after |at| into |out| and returns where to look for the
-// next one, or nullptr when it is not whole and valid; a nullptr |at| passes straight through, so a
-// record reads as a plain sequence of takes. from_chars does the scanning and the range check
-// in one pass over the digits, which is most of the cost of a settlement run.
+std::uint64_t Load8(const char* at) {
+  std::uint64_t bytes = 0;
+  std::memcpy(&bytes, at, sizeof bytes);
+  return bytes;
+}
+
+// A mask of the bytes of |bytes| that are not decimal digits: a byte is a digit when its high
+// half is 3 and adding 6 keeps it so. A carry out of a byte can only disturb the bytes after
+// it, and it comes only from a byte that is not a digit, so the first byte that is not a digit
+// is always found; on a little-endian machine it is the lowest marked byte.
+std::uint64_t NotDigits(std::uint64_t bytes) {
+  constexpr std::uint64_t kHighHalves = 0xF0F0F0F0F0F0F0F0;
+  constexpr std::uint64_t kThrees = 0x3030303030303030;
+  constexpr std::uint64_t kSixes = 0x0606060606060606;
+  return ((bytes & kHighHalves) ^ kThrees) | (((bytes + kSixes) & kHighHalves) ^ kThrees);
+}
+
+// The end of the run of decimal digits that starts at |at|, eight bytes at a time while eight
+// remain.
+const char* DigitsEnd(const char* at, const char* end) {
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; end - at >= 8; at += 8) {
+      const std::uint64_t not_digits = NotDigits(Load8(at));
+      if (not_digits != 0) return at + std::countr_zero(not_digits) / 8;
+    }
+  }
+  while (at != end && IsDigit(*at)) ++at;
+  return at;
+}
+
+// The value of the decimal digits in [from, to); at most 19 of them, so it cannot wrap.
+std::uint64_t DigitsValue(const char* from, const char* to) {
+  std::uint64_t value = 0;
+  for (; from != to; ++from) value = value * 10 + static_cast<unsigned char>(*from - '0');
+  return value;
+}
+
+// Reads the number field that starts at |at|, past its blanks; like the Take functions below.
+// The number is worked out only when it is kept or has as many digits as the
+// largest value of its type: the range check of any shorter one is the count of its digits.
+// Leading zeros count only then, since a number may have any amount of them.
 template <typename Number>
-const char* TakeNumber(const char* at, const Text& text, Number& out) {
-  if (at == nullptr) return nullptr;
-  at = SkipBlanks(at, text.end);
-  // A leading plus is a valid sign for the log's number format; from_chars knows only minus,
-  // and must not be handed a minus after the plus.
-  if (at != text.end && *at == '+' && at + 1 != text.end && at[1] != '-') ++at;
-  const auto [stop, error] = std::from_chars(at, text.end, out);
-  return error == std::errc() && EndsField(stop, text) ? PastField(stop, text) : nullptr;
+const char* TakeAnyNumber(const char* at, Text& text, Number* out) {
+  const bool negative = at != text.end && *at == '-';
+  if (at != text.end && (*at == '-' || *at == '+')) ++at;
+  const char* significant = at;
+  at = DigitsEnd(at, text.end);
+  if (at == significant || !EndsField(at, text)) return nullptr;
+  constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<Number>::max());
+  constexpr int kMaxDigits = std::numeric_limits<Number>::digits10 + 1;
+  if (at - significant >= kMaxDigits) {
+    while (*significant == '0' && at - significant > 1) ++significant;
+    if (at - significant > kMaxDigits) return nullptr;
+  }
+  if (out != nullptr || at - significant == kMaxDigits) {
+    const std::uint64_t magnitude = DigitsValue(significant, at);
+    if (magnitude > kMax + (negative ? 1 : 0)) return nullptr;
+    // Negated in unsigned arithmetic, so the lowest value needs no special case.
+    if (out != nullptr) *out = static_cast<Number>(negative ? 0 - magnitude : magnitude);
+  }
+  return PastField(at, text);
 }
 
-const char* TakeLetter(const char* at, const Text& text, char& out) {
+// Each Take function parses the field after |at| and returns where to look for the next one,
+// or nullptr when it is not whole and valid; a nullptr |at| passes straight through, so a record
+// reads as a plain sequence of takes. A nullptr |out| checks the field without keeping it.
+template <typename Number>
+const char* TakeNumber(const char* at, Text& text, Number* out) {
   if (at == nullptr) return nullptr;
-  at = SkipBlanks(at, text.end);
+  return TakeAnyNumber(SkipBlanks(at, text), text, out);
+}
+
+const char* TakeLetter(const char* at, Text& text, char* out) {
+  if (at == nullptr) return nullptr;
+  at = SkipBlanks(at, text);
   if (at == text.end || !EndsField(at + 1, text)) return nullptr;
-  out = *at;
+  if (out != nullptr) *out = *at;
   return PastField(at + 1, text);
 }
 
-const char* TakeRecord(const char* at, const Text& text, LogEntry& e) {
-  at = TakeNumber(at, text, e.termId);
-  at = TakeNumber(at, text, e.baseFee);
-  at = TakeNumber(at, text, e.missedOffFee);
-  at = TakeNumber(at, text, e.additionalFee);
-  at = TakeNumber(at, text, e.cardId);
-  at = TakeLetter(at, text, e.transfer);
-  at = TakeNumber(at, text, e.prevFare);
-  at = TakeLetter(at, text, e.prevVehicle);
-  at = TakeLetter(at, text, e.inOut);
-  at = TakeNumber(at, text, e.tagTime);
-  return TakeNumber(at, text, e.stamp);
+// baseFee, cardId, prevVehicle, tagTime and the date digits are checked but not kept: the
+// allocation never reads them.
+const char* TakeRecord(const char* at, Text& text, FareEntry& e) {
+  std::int32_t term_id = 0;
+  std::int32_t missed_off_fee = 0;
+  at = TakeNumber(at, text, &term_id);
+  at = TakeNumber<std::int32_t>(at, text, nullptr);
+  at = TakeNumber(at, text, &missed_off_fee);
+  at = TakeNumber(at, text, &e.additionalFee);
+  at = TakeNumber<std::int32_t>(at, text, nullptr);
+  at = TakeLetter(at, text, &e.transfer);
+  at = TakeNumber(at, text, &e.prevFare);
+  at = TakeLetter(at, text, nullptr);
+  at = TakeLetter(at, text, &e.inOut);
+  at = TakeNumber<std::int64_t>(at, text, nullptr);
+  e.surcharge = SurchargeOf(missed_off_fee);
+  e.atBusStation = term_id == kBusStationId;
+  return TakeNumber<std::int64_t>(at, text, nullptr);
 }
 
 // Whether the record at |at| has all its fields whole within the text. Asked only after a
 // failed take: if they are not, the failure may be the cut of a piece, not damage.
-bool RecordFits(const char* at, const Text& text) {
+bool RecordFits(const char* at, Text text) {
   for (int field = 0; field < kFieldsPerRecord; ++field) {
-    at = SkipBlanks(at, text.end);
+    at = SkipBlanks(at, text);
     if (at == text.end) return false;
     while (at != text.end && !IsBlank(*at)) ++at;
     if (!EndsField(at, text)) return false;
@@ -86,20 +163,31 @@ bool RecordFits(const char* at, const Text& text) {
 
 }  // namespace
 
-ScanResult ScanLog(std::string_view text, bool is_last, EntryTable& table) {
-  const Text whole{text.data() + text.size(), is_last};
+ScanResult ScanLog(std::string_view text, bool is_last, EntryBlock& block) {
+  Text whole{text.data() + text.size(), is_last, 0};
   const char* at = text.data();
+  std::size_t lines = 0;
   while (true) {
-    at = SkipBlanks(at, whole.end);
+    whole.lines = 0;
+    at = SkipBlanks(at, whole);
+    lines += whole.lines;
     const auto consumed = static_cast<std::size_t>(at - text.data());
-    if (at == whole.end) return {consumed, is_last ? ScanStop::kEndOfLog : ScanStop::kNeedMore};
-    LogEntry entry;
+    if (at == whole.end) {
+      return {consumed, lines, is_last ? ScanStop::kEndOfLog : ScanStop::kNeedMore};
+    }
+    if (const char* after = TakeCommonRecords(at, whole.end, block, lines); after != at) {
+      at = after;
+      continue;
+    }
+    whole.lines = 0;
+    FareEntry entry;
     const char* after = TakeRecord(at, whole, entry);
     if (after == nullptr) {
       const bool may_go_on = !is_last && !RecordFits(at, whole);
-      return {consumed, may_go_on ? ScanStop::kNeedMore : ScanStop::kDamaged};
+      return {consumed, lines, may_go_on ? ScanStop::kNeedMore : ScanStop::kDamaged};
     }
-    table.push_back(entry);
+    block.push_back(entry);
+    lines += whole.lines;
     at = after;
   }
 }

@@ -10,9 +10,39 @@
 
 #include "LogEntry.h"
 
-// Every entry of the six logs, in log order and line order: one block, reserved up front from
-// the sizes of the logs (see ReserveTable), so it never grows by a doubling copy.
-using EntryTable = std::vector<LogEntry>;
+// The surcharges the allocation credits; every other missedOffFee credits nothing.
+enum class Surcharge : std::uint8_t {
+  kNone,
+  kSubwayTransferOff,  // 600: a subway transfer ride was never tagged off
+  kBusTransferOff,     // 700: a bus transfer ride was never tagged off
+  kSubwayOff,          // 200: an ordinary subway ride was never tagged off
+};
+
+// What the allocation reads of one log entry, in 12 bytes. The other fields of the record are
+// checked when the log is read and then dropped, which keeps a table of millions of entries
+// small: its memory, not the reading, is most of the cost of a large settlement.
+struct FareEntry {
+  std::int32_t additionalFee = 0;
+  std::int32_t prevFare = 0;
+  Surcharge surcharge = Surcharge::kNone;  // from missedOffFee
+  char transfer = 'F';
+  char inOut = 'I';
+  bool atBusStation = false;  // the entry's termId is the bus station's
+};
+
+// The entries of one log, in line order: one block, reserved up front from the size of the log
+// (see ReserveBlock), so it never grows by a doubling copy.
+using EntryBlock = std::vector<FareEntry>;
+
+// Every entry of the six logs: one block per log, in log order. The logs are read side by side,
+// so each fills its own block.
+using EntryTable = std::vector<EntryBlock>;
+
+// The part of |entry| the allocation reads.
+FareEntry ToFareEntry(const LogEntry& entry);
+
+// The surcharge that a missedOffFee of |missed_off_fee| stands for.
+Surcharge SurchargeOf(std::int32_t missed_off_fee);
 
 // The running totals of one settlement run. 64-bit, so no number of entries can overflow them.
 struct Income {
@@ -21,11 +51,19 @@ struct Income {
   std::int64_t runTime = 0;       // seconds since the epoch when the allocation started
 };
 
-// Loads the six logs in terminal order and runs the allocation chain on them. A log that is
-// missing or cannot be read prints "Cannot find DB!" and ends the run: nothing is computed and
-// no report file is created or changed. A damaged record ends the reading of its own log only;
-// the entries before it are counted and the other logs are read as usual.
+// Loads the six logs and runs the allocation chain on them, reading the logs side by side on
+// as many threads as the process may run on (at most one per log); the totals do not depend
+// on that number. A log that is missing or cannot be read prints "Cannot find DB!" and ends
+// the run: nothing is computed and no report file is created or changed. A damaged record
+// costs only itself: it is named on standard error, and the reading of its log goes on at the
+// next line.
 void DBRead();
+
+// DBRead with |threads| loading threads (at least one is used).
+void DBRead(unsigned threads);
+
+// The number of processors this process may run on; at least 1.
+unsigned UsableProcessors();
 
 // The surcharge pass: takes the current time as runTime, credits the surcharge carried by any
 // of the first |count| entries of |table|, then calls TransferCalculator.

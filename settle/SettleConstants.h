@@ -29,9 +29,13 @@ inline constexpr std::string_view kSubwayReportName = "SubwayCompany.txt";
 inline constexpr std::string_view kBusReportName = "BusCompany.txt";
 
 // Logs are read in pieces of this size, so memory does not grow with the size of a log. An
-// unfinished record is carried to the next piece; a single record longer than this cannot
-// come from a terminal (a written line is under 200 bytes) and counts as damaged.
+// unfinished record is carried to the next piece; a record longer than a piece (a written line
+// is under 200 bytes, but the format allows any amount of white space) grows the buffer.
 inline constexpr std::size_t kReadChunkBytes = std::size_t{64} * 1024;
+
+// The shortest record: eleven one-character fields, ten blanks between them and one after. A
+// log of n bytes holds at most n / kShortestRecordBytes records.
+inline constexpr std::size_t kShortestRecordBytes = 22;
 
 // A share is only rounded to whole won where a double still holds every whole number.
 inline constexpr double kMaxShare = 9007199254740992.0;  // 2^53

@@ -1,6 +1,5 @@
-#include <algorithm>
-
 #include "Allocation.h"
+#include "CreditEntries.h"
 #include "Settle.h"
 #include "SettleConstants.h"
 
@@ -10,9 +9,10 @@ namespace {
 // ride's additional fee) is shared in proportion F : T between the first-leg and the
 // second-leg operator. The general pass has already credited F in full to the first-leg
 // operator from that leg's own get-off, so F is taken back from it here.
-void CreditTransferTrip(const LogEntry& entry, Income& income) {
+template <typename Totals>
+void CreditTransferTrip(const FareEntry& entry, Totals& income) {
   if (entry.inOut != 'O' || entry.transfer != 'T') return;
-  if (entry.termId != kBusStationId) {
+  if (!entry.atBusStation) {
     // Ended at a subway station: the bus ran the first leg, at the base fare.
     const std::int64_t trip = entry.additionalFee + kBaseFare;
     if (const auto bus = BusShare(trip, kBaseFare, kBaseFare)) {
@@ -31,7 +31,7 @@ void CreditTransferTrip(const LogEntry& entry, Income& income) {
 }  // namespace
 
 void TransferCalculator(const EntryTable& table, Income income, std::size_t count) {
-  std::for_each_n(table.begin(), std::min(count, table.size()),
-                  [&income](const LogEntry& entry) { CreditTransferTrip(entry, income); });
+  CreditEntries(table, count, income,
+                [](const FareEntry& entry, auto& totals) { CreditTransferTrip(entry, totals); });
   GeneralCalculator(table, income, count);
 }

@@ -85,7 +85,7 @@ TEST(FuzzRegression, SeedCorpusHoldsGoodAndBadInput) {
   EXPECT_GT(refused_cards, 0);
   int whole_logs = 0, damaged_logs = 0;
   for (const fs::path& file : Inputs("corpus", "fuzz_log_scan")) {
-    EntryTable table;
+    EntryBlock table;
     const ScanResult scan = ScanLog(ReadBytes(file), true, table);
     if (scan.stop == ScanStop::kEndOfLog && !table.empty()) ++whole_logs;
     if (scan.stop == ScanStop::kDamaged && !table.empty()) ++damaged_logs;
@@ -174,22 +174,28 @@ TEST(FuzzRegression, LogCheckCatchesAWrongScanner) {
     LogScanner scan;
   } rows[] = {
       {"the last entry dropped", kTerminalRun,
-       [](std::string_view text, bool is_last, EntryTable& table) {
+       [](std::string_view text, bool is_last, EntryBlock& table) {
          const ScanResult result = ScanLog(text, is_last, table);
          if (is_last) table.pop_back();
          return result;
        }},
       {"every piece judged as the end of the log", kTerminalRun,
-       [](std::string_view text, bool, EntryTable& table) { return ScanLog(text, true, table); }},
+       [](std::string_view text, bool, EntryBlock& table) { return ScanLog(text, true, table); }},
       {"the damage reported a byte late",
        "1111 1050 0 0 7 F 0 S I 1 2\n2222 0 0 1oo 7 F 0 S O 2 2\n",
-       [](std::string_view text, bool is_last, EntryTable& table) {
+       [](std::string_view text, bool is_last, EntryBlock& table) {
          ScanResult result = ScanLog(text, is_last, table);
          if (result.stop == ScanStop::kDamaged) ++result.consumed;
          return result;
        }},
+      {"a line end miscounted", kTerminalRun,
+       [](std::string_view text, bool is_last, EntryBlock& table) {
+         ScanResult result = ScanLog(text, is_last, table);
+         result.lines += result.lines > 1 ? 1 : 0;
+         return result;
+       }},
       {"a table emptied first", kTerminalRun,
-       [](std::string_view text, bool is_last, EntryTable& table) {
+       [](std::string_view text, bool is_last, EntryBlock& table) {
          table.clear();
          return ScanLog(text, is_last, table);
        }},

@@ -4,6 +4,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -48,8 +49,15 @@ Totals RunChain(const std::function<void()>& chain) {
   return FromSummary(testing::internal::GetCapturedStdout());
 }
 
-Totals Settle(const EntryTable& table) {
-  return RunChain([&] { Non_Ad_Calculator(table, table.size()); });
+// One block per entry, so the passes also cross from block to block.
+EntryTable Table(const std::vector<LogEntry>& entries) {
+  EntryTable table;
+  for (const LogEntry& entry : entries) table.push_back({ToFareEntry(entry)});
+  return table;
+}
+
+Totals Settle(const std::vector<LogEntry>& entries) {
+  return RunChain([&] { Non_Ad_Calculator(Table(entries), entries.size()); });
 }
 
 LogEntry Entry(std::int32_t term, char in_out, char transfer, std::int32_t additional,
@@ -125,7 +133,7 @@ TEST(SettleAllocation, BaseFeeOfTheEntryIsNeverRead) {
 TEST(SettleAllocation, WorkedTrips) {
   const struct {
     const char* name;
-    EntryTable table;
+    std::vector<LogEntry> table;
     std::int64_t subway, bus;
   } rows[] = {
       {"ordinary subway ride", {Entry(1111, 'I', 'F', 0, 0), Entry(3333, 'O', 'F', 200)}, 1250, 0},
@@ -152,13 +160,13 @@ TEST(SettleAllocation, WorkedTrips) {
 }
 
 TEST(SettleAllocation, EachPassAddsToTheTotalsItIsHanded) {
-  const EntryTable table = {Entry(2222, 'O', 'T', 300), Entry(6666, 'O', 'F', 300)};
+  const EntryTable table = Table({Entry(2222, 'O', 'T', 300), Entry(6666, 'O', 'F', 300)});
   const Income handed{100000, -7, kRunTime};
   // The transfer pass adds 759 / -459, the general pass 0 / 1350.
-  Totals totals = RunChain([&] { TransferCalculator(table, handed, table.size()); });
+  Totals totals = RunChain([&] { TransferCalculator(table, handed, 2); });
   EXPECT_EQ(totals.subway, 100759);
   EXPECT_EQ(totals.bus, 884);
-  totals = RunChain([&] { GeneralCalculator(table, handed, table.size()); });
+  totals = RunChain([&] { GeneralCalculator(table, handed, 2); });
   EXPECT_EQ(totals.subway, 100000);
   EXPECT_EQ(totals.bus, 1343);
   // Only the first |count| entries belong to the table.
@@ -169,7 +177,7 @@ TEST(SettleAllocation, EachPassAddsToTheTotalsItIsHanded) {
 TEST(SettleAllocation, AmountsBeyond32BitsAreExact) {
   const struct {
     const char* name;
-    EntryTable table;
+    std::vector<LogEntry> table;
     std::int64_t subway, bus;
   } rows[] = {
       {"two top fares",
@@ -225,10 +233,18 @@ TEST(SettleAllocation, CreditNeverCarriesATotalOutOfRange) {
   EXPECT_FALSE(Credit(low, 0, -2));
   // Through the chain: the one ride that would overflow is left out, the totals are printed.
   const Totals totals = RunChain([] {
-    const EntryTable table = {Entry(1111, 'O', 'F', 0)};
-    GeneralCalculator(table, Income{kMax64 - 100, 0, kRunTime}, table.size());
+    GeneralCalculator(Table({Entry(1111, 'O', 'F', 0)}), Income{kMax64 - 100, 0, kRunTime}, 1);
   });
   EXPECT_EQ(totals.subway, kMax64 - 100);
+  // Enough rides for two threads: near the range the pass is walked in order again, so the
+  // rides are refused one by one as in one walk; far from it the halves add up.
+  const std::vector<LogEntry> rides(20000, Entry(6666, 'O', 'F', 0));
+  for (const std::int64_t handed : {kMax64 - 100, std::int64_t{7}}) {
+    const Totals sum = RunChain([&] {
+      GeneralCalculator(Table(rides), Income{0, handed, kRunTime}, rides.size());
+    });
+    EXPECT_EQ(sum.bus, handed == 7 ? 7 + 20000 * 1050 : handed);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Reading the terminal logs: the record format, damaged and cut-short records, logs streamed in
 // pieces, and missing logs.
+#include <cinttypes>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,24 +19,34 @@ namespace {
 
 constexpr const char* kExampleLine = "3333 0 0 200 1234 F 1250 S O 1400000000 20145131653\n";
 
-// The fields of every entry, one line each, so a mismatch shows which entry and field.
-std::string Show(const EntryTable& table) {
+// The fields the allocation reads of every entry, one line each, so a mismatch shows which.
+std::string Show(const EntryBlock& block) {
   std::string text;
-  for (const LogEntry& e : table) {
-    text += std::to_string(e.termId) + " " + std::to_string(e.baseFee) + " " +
-            std::to_string(e.missedOffFee) + " " + std::to_string(e.additionalFee) + " " +
-            std::to_string(e.cardId) + " " + e.transfer + " " + std::to_string(e.prevFare) + " " +
-            e.prevVehicle + " " + e.inOut + " " + std::to_string(e.tagTime) + " " +
-            std::to_string(e.stamp) + "\n";
+  for (const FareEntry& e : block) {
+    text += std::to_string(static_cast<int>(e.surcharge)) + " " + std::to_string(e.additionalFee) +
+            " " + e.transfer + " " + std::to_string(e.prevFare) + " " + e.inOut +
+            (e.atBusStation ? " bus\n" : " subway\n");
   }
   return text;
 }
 
+// The same for the whole, valid records of |log|, blank-separated as a terminal writes them.
+std::string Kept(const std::string& log) {
+  std::istringstream words(log);
+  LogEntry e;
+  EntryBlock block;
+  while (words >> e.termId >> e.baseFee >> e.missedOffFee >> e.additionalFee >> e.cardId >>
+         e.transfer >> e.prevFare >> e.prevVehicle >> e.inOut >> e.tagTime >> e.stamp) {
+    block.push_back(ToFareEntry(e));
+  }
+  return Show(block);
+}
+
 std::string ScanWhole(std::string_view text, ScanResult* result = nullptr) {
-  EntryTable table;
-  const ScanResult scan = ScanLog(text, true, table);
+  EntryBlock block;
+  const ScanResult scan = ScanLog(text, true, block);
   if (result != nullptr) *result = scan;
-  return Show(table);
+  return Show(block);
 }
 
 // A log with lines of many lengths, the kind a busy terminal leaves.
@@ -50,11 +62,11 @@ std::string LongLog() {
 }
 
 TEST(SettleLog, ReadsEveryFieldOfTheExampleLine) {
-  EXPECT_EQ(ScanWhole(kExampleLine), kExampleLine);
+  EXPECT_EQ(ScanWhole(kExampleLine), Kept(kExampleLine));
 }
 
 TEST(SettleLog, WellFormedLogs) {
-  const std::string one = "1111 1050 0 0 7 F 0 S I 1 20141111\n";
+  const std::string one = "1111 1050 700 0 7 F 0 S I 1 20141111\n";
   const std::string two = one + "2222 0 0 100 7 F 1150 S O 2 2\n";
   const struct {
     const char* name;
@@ -66,23 +78,27 @@ TEST(SettleLog, WellFormedLogs) {
       {"line end after the last line", two, two},
       {"no line end after the last line", two.substr(0, two.size() - 1), two},
       {"several line ends after the last line", two + "\n\n", two},
-      {"record spread over lines", "1111 1050 0 0 7\nF 0\n\nS I 1 20141111", one},
-      {"tabs and carriage returns", "1111\t1050 0 0 7 F 0 S I 1 20141111\r\n", one},
-      {"signs", "+1111 -1050 -0 +0 7 F 0 S I -1 20141111\n",
-       "1111 -1050 0 0 7 F 0 S I -1 20141111\n"},
+      {"record spread over lines", "1111 1050 700 0 7\nF 0\n\nS I 1 20141111", one},
+      {"tabs and carriage returns", "1111\t1050 700 0 7 F 0 S I 1 20141111\r\n", one},
+      {"signs", "+6666 -1050 +200 -0 7 F -5 S I -1 20141111\n",
+       "6666 -1050 200 0 7 F -5 S I -1 20141111\n"},
       {"bounds of each width",
-       "-2147483648 2147483647 0 0 0 F 0 S I -9223372036854775808 9223372036854775807\n",
-       "-2147483648 2147483647 0 0 0 F 0 S I -9223372036854775808 9223372036854775807\n"},
+       "-2147483648 2147483647 600 -2147483648 2147483647 T 2147483647 S O -9223372036854775808 "
+       "9223372036854775807\n",
+       "-2147483648 2147483647 600 -2147483648 2147483647 T 2147483647 S O -9223372036854775808 "
+       "9223372036854775807\n"},
+      {"leading zeros beyond any width",
+       "0006666 " + std::string(70000, '0') + "1 0 0 7 F 0 S I 1 2", "6666 1 0 0 7 F 0 S I 1 2\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ScanResult result;
-    EXPECT_EQ(ScanWhole(row.text, &result), row.entries);
+    EXPECT_EQ(ScanWhole(row.text, &result), Kept(row.entries));
     EXPECT_EQ(result.stop, ScanStop::kEndOfLog);
   }
 }
 
-TEST(SettleLog, DamagedRecordEndsTheLogAndIsNotCounted) {
+TEST(SettleLog, DamagedRecordStopsTheScanAndIsNotCounted) {
   const std::string good = kExampleLine;
   const struct {
     const char* name;
@@ -98,6 +114,8 @@ TEST(SettleLog, DamagedRecordEndsTheLogAndIsNotCounted) {
       {"32-bit field beyond its range", "2147483648 0 0 0 1 F 0 S O 1 2\n" + good},
       {"32-bit field below its range", "3333 0 0 -2147483649 1 F 0 S O 1 2\n" + good},
       {"64-bit field beyond its range", "3333 0 0 0 1 F 0 S O 1 9223372036854775808\n" + good},
+      {"64-bit field beyond its range after zeros",
+       "3333 0 0 0 1 F 0 S O 1 0" + std::string(30, '9') + "\n" + good},
       {"two letters for one", "3333 0 0 200 1234 FT 1250 S O 1 2\n" + good},
       {"letter run into the next number", "3333 0 0 200 1234 F1250 S O 1 2 3\n" + good},
       {"zero byte", std::string("3333 0 0 2\0 1 F 0 S O 1 2\n", 26) + good},
@@ -105,9 +123,10 @@ TEST(SettleLog, DamagedRecordEndsTheLogAndIsNotCounted) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ScanResult result;
-    EXPECT_EQ(ScanWhole(good + good + row.damaged, &result), good + good);
+    EXPECT_EQ(ScanWhole(good + good + row.damaged, &result), Kept(good + good));
     EXPECT_EQ(result.stop, ScanStop::kDamaged);
     EXPECT_EQ(result.consumed, 2 * good.size());
+    EXPECT_EQ(result.lines, 2u);
   }
 }
 
@@ -117,7 +136,7 @@ TEST(SettleLog, PieceEndingInsideARecordWaitsForTheRest) {
   // Every cut within the first records, then cuts spread over the rest.
   for (std::size_t cut = 0; cut <= log.size(); cut += cut < 200 ? 1 : 97) {
     SCOPED_TRACE(cut);
-    EntryTable table;
+    EntryBlock table;
     const ScanResult first = ScanLog(std::string_view(log).substr(0, cut), false, table);
     EXPECT_EQ(first.stop, ScanStop::kNeedMore);
     ASSERT_LE(first.consumed, cut);
@@ -134,36 +153,56 @@ TEST(SettleLog, EveryPieceSizeLoadsTheSameEntries) {
   for (const std::size_t piece :
        {std::size_t{66}, std::size_t{67}, std::size_t{100}, std::size_t{4096}, kReadChunkBytes}) {
     SCOPED_TRACE(piece);
-    EntryTable table;
+    EntryBlock table;
     EXPECT_EQ(LoadLog(DataPath("2222.txt"), table, piece), LoadOutcome::kWhole);
     EXPECT_EQ(Show(table), ScanWhole(log));
   }
 }
 
-TEST(SettleLog, LoadNamesTheFileAndTheDamage) {
+// Each skipped record is named by its line and byte; the reading goes on at the line after the
+// one where it began.
+TEST(SettleLog, DamagedRecordCostsOnlyItself) {
   DataDir dir;
   const std::string good = kExampleLine;
+  const std::string spread = "3333" + std::string(70000, '\n') + " 0 0 200 1234 F 1250 S O 1 2\n";
   const struct {
     const char* name;
     std::string text;
     std::size_t piece;
-    const char* detail;
+    std::vector<std::pair<int, int>> skipped;  // line and byte of each skipped record
     std::string kept;
   } rows[] = {
-      {"damaged record", good + "3333 0 x\n" + good, 4096, "damaged record at byte 52;", good},
-      {"cut short", good + good + "3333 0", 60, "damaged record at byte 104;", good + good},
-      {"record longer than a piece", good + "1111" + std::string(200, ' ') + good, 100,
-       "damaged record at byte 52;", good},
+      {"damaged record", good + "3333 0 x\n" + good, 4096, {{2, 52}}, good + good},
+      {"cut short at the end", good + good + "3333 0", 60, {{3, 104}}, good + good},
+      {"damage over two lines", "1 2 3 4 5 F 6 S I 7\nx\n" + good, 8, {{1, 0}, {2, 20}}, good},
+      {"rest of the line after a damaged record", "3333 0 x " + good + good, 16, {{1, 0}}, good},
+      {"damaged line longer than a piece",
+       "x" + std::string(300, ' ') + good + good,
+       64,
+       {{1, 0}},
+       good},
+      {"record over 70000 line ends", good + spread + good, 4096, {}, good + spread + good},
+      {"damaged record over 70000 line ends",
+       spread + "7 x\n" + good,
+       4096,
+       {{70002, 70033}},
+       spread + good},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     dir.Write("5555.txt", row.text);
-    EntryTable table;
+    EntryBlock table;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(LoadLog(DataPath("5555.txt"), table, row.piece), LoadOutcome::kDamaged);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("../../5555.txt: " + std::string(row.detail)), std::string::npos) << err;
-    EXPECT_EQ(Show(table), row.kept);
+    EXPECT_EQ(LoadLog(DataPath("5555.txt"), table, row.piece),
+              row.skipped.empty() ? LoadOutcome::kWhole : LoadOutcome::kDamaged);
+    std::string want;
+    for (const auto& [line, byte] : row.skipped) {
+      want += std::string(program_invocation_short_name) + ": ../../5555.txt: line " +
+              std::to_string(line) + ", byte " + std::to_string(byte) +
+              ": damaged record skipped\n";
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), want);
+    EXPECT_EQ(Show(table), Kept(row.kept));
   }
 }
 
@@ -189,21 +228,26 @@ TEST(SettleLog, MissingOrUnreadableLogStopsTheRun) {
   }
 }
 
-TEST(SettleLog, DamageStopsOnlyItsOwnLog) {
+TEST(SettleLog, DamageCostsOnlyTheRecordWhateverTheThreads) {
   DataDir dir;
   for (const char* name : {"1111.txt", "3333.txt", "4444.txt", "5555.txt"}) dir.Write(name, "");
-  // 2222: one ordinary ride credited, then a damaged record, then one that must not count.
+  // 2222: two ordinary rides credited around a damaged record that must not count.
   dir.Write("2222.txt", "2222 0 0 200 1 F 1250 S O 1 2\n2222 0 0 oops\n2222 0 0 0 1 F 0 S O 1 2\n");
   dir.Write("6666.txt", "6666 0 0 300 1 F 1350 B O 1 2\n");
   SetCurrentTime(1433858700);
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  DBRead();
-  const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "----------------------------\nDate : 2015-6-9 14:5\nOverall Fee : 2600 Won\n"
-            "Subway Fee : 1250 Won\nBus Fee : 1350 Won\n----------------------------\n");
-  EXPECT_NE(err.find("../../2222.txt: damaged record at byte 30;"), std::string::npos) << err;
+  for (const unsigned threads : {1u, 2u, 6u}) {
+    SCOPED_TRACE(threads);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    DBRead(threads);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "----------------------------\nDate : 2015-6-9 14:5\nOverall Fee : 3650 Won\n"
+              "Subway Fee : 2300 Won\nBus Fee : 1350 Won\n----------------------------\n");
+    EXPECT_NE(err.find("../../2222.txt: line 2, byte 30: damaged record skipped\n"),
+              std::string::npos)
+        << err;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Thousands of entries spread over the six logs: every one is loaded and credited. The expected
 // totals are worked out here trip by trip in whole-number arithmetic, not pass by pass in
 // doubles as the settlement does.
+#include <sched.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <map>
@@ -115,24 +117,49 @@ void AddTrip(Logs& logs, std::mt19937& random) {
   }
 }
 
+// Confines the calling thread, and the threads it starts, to its first |count| processors
+// (all of them for 0); returns the set it had.
+cpu_set_t ConfineTo(int count) {
+  cpu_set_t had;
+  sched_getaffinity(0, sizeof had, &had);
+  cpu_set_t set = had;
+  int kept = 0;
+  for (std::size_t cpu = 0; count > 0 && cpu < CPU_SETSIZE; ++cpu) {
+    if (!CPU_ISSET(cpu, &set)) continue;
+    if (kept < count) {
+      ++kept;
+    } else {
+      CPU_CLR(cpu, &set);
+    }
+  }
+  sched_setaffinity(0, sizeof set, &set);
+  return had;
+}
+
 TEST(SettleVolume, EveryEntryOfThousandsIsCredited) {
   DataDir dir;
   Logs logs;
   std::mt19937 random(20150609);
-  while (logs.expected.entries < 6000) AddTrip(logs, random);
+  while (logs.expected.entries < 20000) AddTrip(logs, random);
   logs.Write(dir);
   SetCurrentTime(1433858700);  // 2015-06-09 14:05 UTC
-  testing::internal::CaptureStdout();
-  DBRead();
-  const std::string out = testing::internal::GetCapturedStdout();
   const Expected& e = logs.expected;
   char summary[256];
   std::snprintf(summary, sizeof summary,
                 "Date : 2015-6-9 14:5\nOverall Fee : %" PRId64 " Won\nSubway Fee : %" PRId64
                 " Won\nBus Fee : %" PRId64 " Won\n",
                 e.subway + e.bus, e.subway, e.bus);
-  EXPECT_EQ(out, "----------------------------\n" + std::string(summary) +
-                     "----------------------------\n");
+  // The same totals whatever the threads that load the logs and sum the passes.
+  for (const unsigned threads : {1u, 2u, 3u}) {
+    SCOPED_TRACE(threads);
+    const cpu_set_t had = ConfineTo(threads == 1 ? 1 : 0);
+    testing::internal::CaptureStdout();
+    DBRead(threads);
+    sched_setaffinity(0, sizeof had, &had);
+    EXPECT_EQ(
+        testing::internal::GetCapturedStdout(),
+        "----------------------------\n" + std::string(summary) + "----------------------------\n");
+  }
   EXPECT_GT(e.subway, 1000000);  // far more than 1024 entries' worth on each side
   EXPECT_GT(e.bus, 1000000);
 }

@@ -1,9 +1,12 @@
-# The settlement's tests: the allocation, the log reading, the report and the real program.
+# The settlement's tests: the allocation, the log reading, the report, the real program and the
+# settlement query of sql/, which runs in the sqlite3 shell.
 fare_test(settle_tests
   SOURCES
     SettleAllocationTest.cpp
     SettleLogTest.cpp
     SettleProgramTest.cpp
     SettleReportTest.cpp
+    SettleSqlTest.cpp
     SettleVolumeTest.cpp
   LIBS settle_lib)
+target_compile_definitions(settle_tests PRIVATE SQL_DIR="${PROJECT_SOURCE_DIR}/sql")
