@@ -52,11 +52,12 @@ std::optional<CardCommit> ParseCommitRecord(std::string_view record);
 // cannot be completed; the card and the logs may then disagree by that one commit.
 [[nodiscard]] bool RecoverCardCommit();
 
-// Whether a commit record is waiting to be completed or discarded.
-bool CardCommitPending();
-
 // Takes the card lock and completes or discards an interrupted commit, so that card and logs
 // agree while the lock is held. Returns the lock's descriptor, or -1 (detail on standard error)
-// when the lock cannot be taken or the waiting commit cannot be completed. A caller that gets
-// -1 while CardCommitPending() must not touch the card or the logs.
+// when the lock cannot be taken or the waiting commit cannot be completed.
 int LockCard();
+
+// Whether card and logs may be read and changed after LockCard returned |lock|: with the lock,
+// or without it (a data directory where no lock file can be had) as long as no commit waits,
+// since a waiting commit means card and logs may disagree by it.
+bool CardBooksUsable(int lock);

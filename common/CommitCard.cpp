@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,35 +9,37 @@
 namespace {
 
 // The log's length before the line: the line goes there, and a failed commit cuts back to it.
-// Opening the log first also means a log that cannot take the line fails the tag before the
+// Measuring the log first also means a log that cannot take the line fails the tag before the
 // card is touched.
 bool MeasureLog(CardCommit& commit) {
   if (commit.log.name.empty()) return true;
-  const std::string path = DataPath(commit.log.name);
-  const int fd = OpenDurably(path);
-  if (fd < 0) return false;
-  const auto size = FileSize(fd, path);
-  close(fd);
+  const auto size = FileSizeOf(DataPath(commit.log.name));
   if (size) commit.log_length = *size;
   return size.has_value();
+}
+
+// Puts |line| into the log of |commit| at its recorded length.
+bool PutInLog(const CardCommit& commit, std::string_view line) {
+  return commit.log.name.empty() || WriteFileAt(DataPath(commit.log.name), commit.log_length, line);
 }
 
 // Puts card and log back as they were before |commit|: the old card (or none), the log at its
 // old length.
 bool Undo(const CardCommit& commit, const std::optional<std::string>& card_before) {
   const std::string card_path = DataPath(kCardFileName);
-  bool ok = card_before ? WriteFileInPlace(card_path, *card_before)
-                        : unlink(card_path.c_str()) == 0 || errno == ENOENT;
-  if (!commit.log.name.empty()) {
-    const std::string path = DataPath(commit.log.name);
-    const int fd = OpenDurably(path);
-    ok = fd >= 0 && WriteAtDurably(fd, commit.log_length, "", path) && ok;
-    if (fd >= 0) close(fd);
-  }
-  return ok;
+  const bool card_ok = card_before ? WriteFileInPlace(card_path, *card_before)
+                                   : unlink(card_path.c_str()) == 0 || errno == ENOENT;
+  return PutInLog(commit, "") && card_ok;
 }
 
 }  // namespace
+
+bool ApplyCommit(const CardCommit& commit) {
+  // The line goes at the recorded length, over whatever part of it an interrupted append left;
+  // a log found shorter (emptied by hand meanwhile) takes it at its end, never after a gap.
+  return WriteFileInPlace(DataPath(kCardFileName), commit.card_line) &&
+         PutInLog(commit, commit.log.line);
+}
 
 bool CommitCard(std::string card_line, LogAppend log) {
   CardCommit commit{std::move(card_line), std::move(log), 0};
@@ -51,24 +52,18 @@ bool CommitCard(std::string card_line, LogAppend log) {
     return false;
   }
   const std::string record_path = DataPath(kCommitRecordName);
-  const int record = OpenDurably(record_path);
-  if (record < 0) return false;
   bool done = false;
   // From the moment the record is whole on the disk the commit is as good as done: a crash
   // from here on is completed by the next holder of the lock.
-  if (WriteAtDurably(record, 0, FormatCommitRecord(commit), record_path)) {
+  if (WriteFileAt(record_path, 0, FormatCommitRecord(commit))) {
     done = ApplyCommit(commit);
     // A commit that failed without a crash is taken back; the record may only go once card and
     // log are as they were, or else the next holder of the lock completes it.
-    if (!done && !Undo(commit, card_before)) {
-      close(record);
-      return false;
-    }
+    if (!done && !Undo(commit, card_before)) return false;
   }
   // Also after a failed write of the record: it may have reached the disk whole all the same.
   // A record that cannot be cleared after a commit that is done does no harm: completing it
   // again changes nothing, so the tag is not reported as failed for it.
-  (void)WriteAtDurably(record, 0, "", record_path);
-  close(record);
+  (void)WriteFileAt(record_path, 0, "");
   return done;
 }

@@ -18,18 +18,15 @@ std::string DataPath(std::string_view name);
 // leave the file cut short, which is why the card goes through a card commit.
 [[nodiscard]] bool WriteFileInPlace(const std::string& path, std::string_view bytes);
 
-// Cuts |fd| back to |offset| bytes, writes |bytes| there and syncs. One durable step; on failure
-// the file may hold part of |bytes| after |offset|.
-[[nodiscard]] bool WriteAtDurably(int fd, std::uint64_t offset, std::string_view bytes,
-                                  const std::string& path);
+// Cuts |path| back to |offset| bytes (to its own length when that is shorter), writes |bytes|
+// there and syncs; a missing file is created as WriteFileInPlace creates one. One durable step;
+// on failure the file may hold part of |bytes| after |offset|.
+[[nodiscard]] bool WriteFileAt(const std::string& path, std::uint64_t offset,
+                               std::string_view bytes);
 
-// Opens |path| for reading and writing, creating it (0666 less the umask) when missing; a file
-// it creates is made durable in its directory, so a synced write to it survives a power loss.
-// Returns the descriptor or -1.
-int OpenDurably(const std::string& path);
-
-// The size of the open file |fd|, or nothing (detail naming |path| on standard error).
-std::optional<std::uint64_t> FileSize(int fd, const std::string& path);
+// The size of the file |path|, created empty (and durably) when missing: so a file that cannot
+// be written there shows before anything else is. Nothing on failure (detail on standard error).
+std::optional<std::uint64_t> FileSizeOf(const std::string& path);
 
 // Reads at most |limit| bytes of |path|. Nothing when it cannot be opened or read, errno telling
 // why (ENOENT: there is no such file); no detail line is printed, since a missing file is an
@@ -43,8 +40,8 @@ int OpenForAppend(const std::string& path);
 // reported as failure (|path| only names the file in the detail line).
 [[nodiscard]] bool AppendDurably(int fd, std::string_view bytes, const std::string& path);
 
-// Creates |path| empty or empties it, durably: a log that a later commit appends to must not
-// vanish with its directory entry in a power cut.
+// Creates |path| empty or empties it, durably, as WriteFileInPlace writes: a log that a later
+// commit appends to must not vanish with its directory entry in a power cut.
 [[nodiscard]] bool EmptyFile(const std::string& path);
 
 // Takes an exclusive advisory lock on |path| (created when missing, never replaced), waiting

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "DataFiles.h"
@@ -48,63 +49,57 @@ bool SyncDirectory(const std::string& path) {
   return ok;
 }
 
-// Opens |path| for writing, creating it when missing; |created| tells whether it was new.
-int OpenForWriting(const std::string& path, int flags, bool& created) {
-  created = false;
-  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | flags);
+// Opens |path| with |flags| (an access mode, O_TRUNC perhaps), creating it with 0666 less the
+// umask when missing, as an ordinary write would; a file it creates (also the target of a
+// dangling symbolic link) is made durable in its directory. -1 on failure, errno set.
+int OpenDurably(const std::string& path, int flags) {
+  int fd = open(path.c_str(), flags | O_CLOEXEC);
   if (fd < 0 && errno == ENOENT) {
-    // Also reached through a dangling symbolic link, whose target is created: counted as new.
-    created = true;
-    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666);
+    fd = open(path.c_str(), flags | O_CREAT | O_CLOEXEC, 0666);
+    if (fd >= 0 && !SyncDirectory(path)) {
+      const int saved = errno;
+      close(fd);
+      errno = saved;
+      fd = -1;
+    }
   }
   return fd;
+}
+
+// Closes |fd| after |ok| work on it; reports |path| when anything failed.
+bool CloseAfter(int fd, bool ok, const std::string& path) {
+  if (fd >= 0 && close(fd) != 0) ok = false;
+  if (!ok) ReportFileError(path);
+  return ok;
 }
 
 }  // namespace
 
 bool WriteFileInPlace(const std::string& path, std::string_view bytes) {
-  bool created = false;
-  const int fd = OpenForWriting(path, O_TRUNC, created);
-  bool ok = fd >= 0 && WriteStep(fd, bytes, 0);
-  if (fd >= 0 && close(fd) != 0) ok = false;
-  if (ok && created) ok = SyncDirectory(path);
-  if (!ok) ReportFileError(path);
-  return ok;
+  const int fd = OpenDurably(path, O_WRONLY | O_TRUNC);
+  return CloseAfter(fd, fd >= 0 && WriteStep(fd, bytes, 0), path);
 }
 
-bool WriteAtDurably(int fd, std::uint64_t offset, std::string_view bytes, const std::string& path) {
-  const bool ok = ftruncate(fd, static_cast<off_t>(offset)) == 0 && WriteStep(fd, bytes, offset);
-  if (!ok) ReportFileError(path);
-  return ok;
+bool WriteFileAt(const std::string& path, std::uint64_t offset, std::string_view bytes) {
+  const int fd = OpenDurably(path, O_RDWR);
+  struct stat info {};
+  bool ok = fd >= 0 && fstat(fd, &info) == 0;
+  if (ok) {
+    offset = std::min(offset, static_cast<std::uint64_t>(info.st_size));
+    ok = ftruncate(fd, static_cast<off_t>(offset)) == 0 && WriteStep(fd, bytes, offset);
+  }
+  return CloseAfter(fd, ok, path);
 }
 
 bool EmptyFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  bool ok = fd >= 0 && fsync(fd) == 0;
-  if (fd >= 0 && close(fd) != 0) ok = false;
-  if (ok) ok = SyncDirectory(path);
-  if (!ok) ReportFileError(path);
-  return ok;
+  const int fd = OpenDurably(path, O_WRONLY | O_TRUNC);
+  return CloseAfter(fd, fd >= 0 && fsync(fd) == 0, path);
 }
 
-int OpenDurably(const std::string& path) {
-  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) {
-    fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd >= 0 && !SyncDirectory(path)) {
-      close(fd);
-      fd = -1;
-    }
-  }
-  if (fd < 0) ReportFileError(path);
-  return fd;
-}
-
-std::optional<std::uint64_t> FileSize(int fd, const std::string& path) {
+std::optional<std::uint64_t> FileSizeOf(const std::string& path) {
+  const int fd = OpenDurably(path, O_RDWR);
   struct stat info {};
-  if (fstat(fd, &info) != 0) {
-    ReportFileError(path);
-    return std::nullopt;
-  }
+  const bool ok = fd >= 0 && fstat(fd, &info) == 0;
+  if (!CloseAfter(fd, ok, path)) return std::nullopt;
   return static_cast<std::uint64_t>(info.st_size);
 }

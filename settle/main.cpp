@@ -13,10 +13,10 @@ int main(int argc, char* argv[]) {
   // so no tag is ever seen half written. Should that tag be beyond completing, the logs cannot
   // be settled as they stand.
   const int lock = LockCard();
-  if (lock < 0 && CardCommitPending()) {
-    std::printf("Cannot find DB!\n");
-  } else {
+  if (CardBooksUsable(lock)) {
     DBRead();
+  } else {
+    std::printf("Cannot find DB!\n");
   }
   UnlockFile(lock);
   if (std::fflush(stdout) != 0) ReportFileError("standard output");

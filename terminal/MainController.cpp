@@ -95,7 +95,7 @@ void Supervise(pid_t child, std::int64_t start) {
 // discarded: it may still owe this very log its line.
 void StartLog() {
   const int lock = LockCard();
-  if (lock >= 0 || !CardCommitPending()) DBInit();
+  if (CardBooksUsable(lock)) DBInit();
   UnlockFile(lock);
 }
 

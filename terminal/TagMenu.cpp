@@ -35,20 +35,21 @@ bool StopPending() {
          sigismember(&pending, SIGHUP);
 }
 
-// Runs the tag of |choice| under the card lock. What it prints waits in the console buffer:
+// Runs a get-on or a get-off under the card lock. What it prints waits in the console buffer:
 // the lock is never held while the console takes output, so a console that stops reading holds
 // up no other terminal.
-void Serve(InputNumber choice) {
+void Serve(bool get_on) {
   const int lock = LockCard();
-  if (lock < 0 && CardCommitPending()) {
+  if (!CardBooksUsable(lock)) {
     // A tag that a crash cut off could not be completed: the books must not move until it is.
     std::printf("File Write Error.\n");
-  } else if (choice.value == 1 || choice.value == 2) {
+  } else {
+    // A card that cannot be read ends the process; the lock must go before the exit's flush.
     if (!ReadCardFile()) {
       UnlockFile(lock);
       EndWithFileReadError();
     }
-    choice.value == 1 ? OnSensorHandler() : OffSensorHandler();
+    get_on ? OnSensorHandler() : OffSensorHandler();
   }
   UnlockFile(lock);
 }
@@ -66,7 +67,7 @@ void TagMenu(std::int64_t start) {
     SetStopsHeld(true);
     if (StopPending() || CurrentTime() - start >= kServicePeriodSeconds) std::_Exit(0);
     if (choice.kind == InputKind::kNumber && (choice.value == 1 || choice.value == 2)) {
-      Serve(choice);
+      Serve(choice.value == 1);
     } else {
       // A word that is not a number takes the rest of its line with it, so it is never read
       // again as a choice of its own.
