@@ -54,10 +54,7 @@ std::optional<CardCommit> ParseCommitRecord(std::string_view record);
 
 // Takes the card lock and completes or discards an interrupted commit, so that card and logs
 // agree while the lock is held. Returns the lock's descriptor, or -1 (detail on standard error)
-// when the lock cannot be taken or the waiting commit cannot be completed.
+// when the lock cannot be opened or taken, or the waiting commit cannot be completed. Without
+// the lock nothing may be read for a change or changed: another terminal could be halfway
+// through the same card.
 int LockCard();
-
-// Whether card and logs may be read and changed after LockCard returned |lock|: with the lock,
-// or without it (a data directory where no lock file can be had) as long as no commit waits,
-// since a waiting commit means card and logs may disagree by it.
-bool CardBooksUsable(int lock);

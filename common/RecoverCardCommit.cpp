@@ -1,5 +1,3 @@
-#include <sys/stat.h>
-
 #include <cerrno>
 
 #include "Card.h"
@@ -26,12 +24,6 @@ bool RecoverCardCommit() {
   const auto commit = ParseCommitRecord(*record);
   if (commit && !ApplyCommit(*commit)) return false;
   return WriteFileAt(path, 0, "");
-}
-
-bool CardBooksUsable(int lock) {
-  if (lock >= 0) return true;
-  struct stat info {};
-  return stat(DataPath(kCommitRecordName).c_str(), &info) != 0 || info.st_size == 0;
 }
 
 int LockCard() {

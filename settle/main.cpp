@@ -13,7 +13,7 @@ int main(int argc, char* argv[]) {
   // so no tag is ever seen half written. Should that tag be beyond completing, the logs cannot
   // be settled as they stand.
   const int lock = LockCard();
-  if (CardBooksUsable(lock)) {
+  if (lock >= 0) {
     DBRead();
   } else {
     std::printf("Cannot find DB!\n");

@@ -92,17 +92,24 @@ void Supervise(pid_t child, std::int64_t start) {
 }
 
 // Empties this terminal's log, but only once a tag that a crash cut off has been completed or
-// discarded: it may still owe this very log its line.
-void StartLog() {
+// discarded: it may still owe this very log its line. False without the card lock: a log
+// emptied then could lose a line another terminal's commit still owes it.
+bool StartLog() {
   const int lock = LockCard();
-  if (CardBooksUsable(lock)) DBInit();
+  if (lock < 0) return false;
+  DBInit();
   UnlockFile(lock);
+  return true;
 }
 
 }  // namespace
 
 void MainController() {
-  StartLog();
+  if (!StartLog()) {
+    std::printf("File Write Error.\n");
+    std::fflush(stdout);
+    return;
+  }
   const std::int64_t start = CurrentTime();
   // The supervisor stops on SIGINT, SIGTERM and SIGHUP only through its own orderly stop, and a
   // console that has gone away must not end it before it has stopped the menu process. The

@@ -40,8 +40,8 @@ bool StopPending() {
 // up no other terminal.
 void Serve(bool get_on) {
   const int lock = LockCard();
-  if (!CardBooksUsable(lock)) {
-    // A tag that a crash cut off could not be completed: the books must not move until it is.
+  if (lock < 0) {
+    // No lock, or a tag that a crash cut off could not be completed: the books must not move.
     std::printf("File Write Error.\n");
   } else {
     // A card that cannot be read ends the process; the lock must go before the exit's flush.

@@ -21,7 +21,8 @@ void initTerm();
 // ends, or when SIGINT, SIGTERM or SIGHUP arrives, completes in the files first, and its
 // result is shown if the console takes it within a short grace; every process ends within a
 // second of the end. "3 minutes over!" is the last line of a period that ran out, written if
-// the console takes it.
+// the console takes it. Without the card lock it prints "File Write Error." and returns at
+// once, having emptied nothing.
 void MainController();
 
 // The tag menu loop of the child process, for the period that began at |start|: date line,
