@@ -1,69 +1,72 @@
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 #include "Card.h"
 #include "CardCommit.h"
 #include "DataFiles.h"
+#include "FileSeam.h"
+#include "Journal.h"
 
 namespace {
 
-// The log's length before the line: the line goes there, and a failed commit cuts back to it.
-// Measuring the log first also means a log that cannot take the line fails the tag before the
-// card is touched.
-bool MeasureLog(CardCommit& commit) {
-  if (commit.log.name.empty()) return true;
-  const auto size = FileSizeOf(DataPath(commit.log.name));
-  if (size) commit.log_length = *size;
-  return size.has_value();
+// What a commit prepares before its record: the log open and measured, the new card written
+// beside the card. Whatever can fail for want of room or rights fails here, while the tag can
+// still be refused with nothing in the books.
+struct Staged {
+  int log = -1;
+  std::string card;    // the card's real file
+  std::string beside;  // the new card, beside it
+};
+
+bool Stage(CardCommit& commit, Staged& staged) {
+  if (!commit.log.name.empty()) {
+    const std::string path = DataPath(commit.log.name);
+    staged.log = SeamOpen(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    struct stat info {};
+    if (staged.log < 0 || fstat(staged.log, &info) != 0) {
+      ReportFileError(path);
+      return false;
+    }
+    commit.log_length = static_cast<std::uint64_t>(info.st_size);
+  }
+  staged.card = RealPathOf(DataPath(kCardFileName));
+  const auto beside = WriteBeside(staged.card, commit.card_line, false);
+  if (beside) staged.beside = *beside;
+  return beside.has_value();
 }
 
-// Puts |line| into the log of |commit| at its recorded length.
-bool PutInLog(const CardCommit& commit, std::string_view line) {
-  return commit.log.name.empty() || WriteFileAt(DataPath(commit.log.name), commit.log_length, line);
-}
-
-// Puts card and log back as they were before |commit|: the old card (or none), the log at its
-// old length.
-bool Undo(const CardCommit& commit, const std::optional<std::string>& card_before) {
-  const std::string card_path = DataPath(kCardFileName);
-  const bool card_ok = card_before ? WriteFileInPlace(card_path, *card_before)
-                                   : unlink(card_path.c_str()) == 0 || errno == ENOENT;
-  return PutInLog(commit, "") && card_ok;
+// Puts the committed card and line in place: the card renamed over the old one, so it is one
+// whole line at every moment, and the line written where the log ended.
+bool PutInPlace(const CardCommit& commit, const Staged& staged) {
+  if (!MoveOver(staged.beside, staged.card)) {
+    ReportFileError(DataPath(kCardFileName));
+    return false;
+  }
+  if (staged.log >= 0 && !WriteAllAt(staged.log, commit.log.line, commit.log_length)) {
+    ReportFileError(DataPath(commit.log.name));
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
 
-bool ApplyCommit(const CardCommit& commit) {
-  // The line goes at the recorded length, over whatever part of it an interrupted append left;
-  // a log found shorter (emptied by hand meanwhile) takes it at its end, never after a gap.
-  return WriteFileInPlace(DataPath(kCardFileName), commit.card_line) &&
-         PutInLog(commit, commit.log.line);
-}
-
 bool CommitCard(std::string card_line, LogAppend log) {
   CardCommit commit{std::move(card_line), std::move(log), 0};
-  if (!MeasureLog(commit)) return false;
-  const std::string card_path = DataPath(kCardFileName);
-  const auto card_before = ReadFilePrefix(card_path, kCardFileLimit);
-  // A card that is there but cannot be read could not be put back should the commit fail.
-  if (!card_before && errno != ENOENT) {
-    ReportFileError(card_path);
-    return false;
+  auto journal = OpenJournal(true);
+  if (!journal) return false;
+  Staged staged;
+  std::optional<JournalRecord> record;
+  if (Stage(commit, staged)) record = AppendJournalRecord(*journal, commit);
+  if (record) {
+    // The tag is in the books from here on: what fails now, the next holder of the lock puts
+    // in place.
+    if (PutInPlace(commit, staged)) (void)MarkJournal(*journal, *record, kAppliedMark);
+  } else if (!staged.beside.empty()) {
+    (void)SeamRemove(staged.beside.c_str());
   }
-  const std::string record_path = DataPath(kCommitRecordName);
-  bool done = false;
-  // From the moment the record is whole on the disk the commit is as good as done: a crash
-  // from here on is completed by the next holder of the lock.
-  if (WriteFileAt(record_path, 0, FormatCommitRecord(commit))) {
-    done = ApplyCommit(commit);
-    // A commit that failed without a crash is taken back; the record may only go once card and
-    // log are as they were, or else the next holder of the lock completes it.
-    if (!done && !Undo(commit, card_before)) return false;
-  }
-  // Also after a failed write of the record: it may have reached the disk whole all the same.
-  // A record that cannot be cleared after a commit that is done does no harm: completing it
-  // again changes nothing, so the tag is not reported as failed for it.
-  (void)WriteFileAt(record_path, 0, "");
-  return done;
+  CloseFile(staged.log);
+  CloseJournal(*journal);
+  return record.has_value();
 }

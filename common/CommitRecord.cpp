@@ -30,18 +30,11 @@ bool TakeNumber(std::string_view& text, std::uint64_t& out, int base = 10) {
   return true;
 }
 
-bool IsLogName(std::string_view name) {
-  for (std::int32_t id = kFirstTermId; id <= kBusTermId; id += kTermIdStep) {
-    if (name == LogFileName(id)) return true;
-  }
-  return false;
-}
+}  // namespace
 
 bool IsOneLine(std::string_view line) {
   return !line.empty() && line.find('\n') == line.size() - 1;
 }
-
-}  // namespace
 
 // Layout: "<card bytes> <log name bytes> <log length> <line bytes>\n", the card line, the log
 // name, the log line, then the checksum of all that as 16 hex digits and a line end.
@@ -82,7 +75,7 @@ std::optional<CardCommit> ParseCommitRecord(std::string_view record) {
   commit.log.line = rest.substr(card_size + name_size, line_size);
   const bool log_sound = commit.log.name.empty()
                              ? commit.log.line.empty()
-                             : IsLogName(commit.log.name) && IsOneLine(commit.log.line);
+                             : IsLogFileName(commit.log.name) && IsOneLine(commit.log.line);
   if (!ParseCardLine(commit.card_line) || !log_sound) return std::nullopt;
   return commit;
 }

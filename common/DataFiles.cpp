@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "FileSeam.h"
+
 std::string DataPath(std::string_view name) {
   const char* dir = std::getenv("FARE_DATA_DIR");
   if (dir == nullptr || *dir == '\0') return "../../" + std::string(name);
@@ -49,7 +51,7 @@ std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t l
 }
 
 int OpenForAppend(const std::string& path) {
-  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = SeamOpen(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) ReportFileError(path);
   return fd;
 }
@@ -60,28 +62,12 @@ bool AppendDurably(int fd, std::string_view bytes, const std::string& path) {
     ReportFileError(path);
     return false;
   }
-  ssize_t n = 0;
-  do {
-    n = write(fd, bytes.data(), bytes.size());
-  } while (n < 0 && errno == EINTR);
-  if (n != static_cast<ssize_t>(bytes.size())) {
-    if (n >= 0) errno = ENOSPC;
+  const auto length = static_cast<std::uint64_t>(before.st_size);
+  if (!WriteAllAt(fd, bytes, length) || SeamSync(fd) != 0) {
     const int saved = errno;
-    // A line cut short by a full disk would be misread later; take the fragment back.
-    if (n > 0 && ftruncate(fd, before.st_size) != 0) {
-      // Nothing more can be done; the detail line below still names the file.
-    }
-    errno = saved;
-    ReportFileError(path);
-    return false;
-  }
-  if (fsync(fd) != 0) {
-    const int saved = errno;
-    // Whether the line reached the disk is unknown; the caller reports the tag as failed, so
-    // the line must not stay behind to be counted.
-    if (ftruncate(fd, before.st_size) != 0) {
-      // Nothing more can be done; the detail line below still names the file.
-    }
+    // A part written would be misread later, and a line whose flush failed may or may not be
+    // on the disk: either way the caller reports the write as failed, so nothing may stay.
+    (void)SeamTruncate(fd, before.st_size);
     errno = saved;
     ReportFileError(path);
     return false;
@@ -90,7 +76,7 @@ bool AppendDurably(int fd, std::string_view bytes, const std::string& path) {
 }
 
 int LockFile(const std::string& path) {
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  int fd = SeamOpen(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   // A reader in a directory it may not write to can still lock an existing lock file.
   if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {

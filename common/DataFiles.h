@@ -1,6 +1,7 @@
-// The data directory and the few helpers that own every open, write and close of a data file.
-// Every helper that fails prints one detail line on standard error ("prog: path: reason") and
-// leaves errno as the failing call set it.
+// The data directory and the few helpers that own every open, write, sync, rename and close of
+// a data file; every change goes through the file seam (FileSeam.h). Every helper that fails
+// prints one detail line on standard error ("prog: path: reason") and leaves errno as the
+// failing call set it.
 #pragma once
 
 #include <cstdint>
@@ -12,37 +13,50 @@
 // otherwise in "../../". Whether the directory exists is left to the file operations.
 std::string DataPath(std::string_view name);
 
-// Writes |bytes| over |path| as an ordinary in-place write does: through a symbolic link, keeping
-// the mode of an existing file, creating a new one with 0666 less the umask. Durable on success
-// (the file synced, and the directory too when the file is new). One durable step: a crash can
-// leave the file cut short, which is why the card goes through a card commit.
-[[nodiscard]] bool WriteFileInPlace(const std::string& path, std::string_view bytes);
-
-// Cuts |path| back to |offset| bytes (to its own length when that is shorter), writes |bytes|
-// there and syncs; a missing file is created as WriteFileInPlace creates one. One durable step;
-// on failure the file may hold part of |bytes| after |offset|.
-[[nodiscard]] bool WriteFileAt(const std::string& path, std::uint64_t offset,
-                               std::string_view bytes);
-
-// The size of the file |path|, created empty (and durably) when missing: so a file that cannot
-// be written there shows before anything else is. Nothing on failure (detail on standard error).
-std::optional<std::uint64_t> FileSizeOf(const std::string& path);
-
 // Reads at most |limit| bytes of |path|. Nothing when it cannot be opened or read, errno telling
 // why (ENOENT: there is no such file); no detail line is printed, since a missing file is an
 // ordinary answer for the callers.
 std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t limit);
 
+// Writes all of |bytes| to |fd| at |offset|, retrying after interruptions and short writes.
+// False on failure, errno set (ENOSPC for a write that wrote nothing); prints nothing.
+bool WriteAllAt(int fd, std::string_view bytes, std::uint64_t offset);
+
+// The file that |path| names once every symbolic link is followed; |path| itself when it is no
+// link. The file need not exist.
+std::string RealPathOf(const std::string& path);
+
+// The directory part of |path|, with its slash: "../../" for "../../usercard.txt".
+std::string DirectoryOf(const std::string& path);
+
+// Writes |bytes| into a new file beside |real| (a file's real path) under a name of the
+// system's own, with the mode and group of |real|, or 0666 less the umask when |real| does
+// not exist; synced when |durable|. Returns its path, or nothing when it could not be written
+// (then no such file is left) or |real| is no regular file.
+std::optional<std::string> WriteBeside(const std::string& real, std::string_view bytes,
+                                       bool durable);
+
+// Puts the file |beside| (from WriteBeside) in place of the file |real|, which any reader then
+// sees whole, old or new. No flush. False, errno set, when it could not.
+[[nodiscard]] bool MoveOver(const std::string& beside, const std::string& real);
+
+// Replaces the file that |path| names (following symbolic links, which stay links) with one
+// holding |bytes|, written beside it and renamed over it: any reader sees the old content or
+// the new, whole. When |durable|, the new content and its directory entry are flushed.
+[[nodiscard]] bool ReplaceFile(const std::string& path, std::string_view bytes, bool durable);
+
+// Flushes the data of the file |path| names.
+[[nodiscard]] bool SyncFileAt(const std::string& path);
+
+// Flushes the directory that holds |path|: entries created, renamed or removed there.
+[[nodiscard]] bool SyncDirectoryOf(const std::string& path);
+
 // Opens |path| for appending, creating it when missing. Returns the descriptor or -1.
 int OpenForAppend(const std::string& path);
 
-// Appends |bytes| to |fd| with one write and makes it durable with fsync. A short write is
-// reported as failure (|path| only names the file in the detail line).
+// Appends |bytes| to |fd| with one write and flushes it. A write that fails, whole or in part,
+// leaves nothing of |bytes| behind (|path| only names the file in the detail line).
 [[nodiscard]] bool AppendDurably(int fd, std::string_view bytes, const std::string& path);
-
-// Creates |path| empty or empties it, durably, as WriteFileInPlace writes: a log that a later
-// commit appends to must not vanish with its directory entry in a power cut.
-[[nodiscard]] bool EmptyFile(const std::string& path);
 
 // Takes an exclusive advisory lock on |path| (created when missing, never replaced), waiting
 // for any holder. Returns the descriptor that holds it, or -1. The kernel drops the lock when

@@ -13,9 +13,10 @@ LogEntry ToLogEntry(const Card& card, std::int32_t term_id);
 // time; entry.stamp is not used.
 std::string FormatLogLine(const LogEntry& entry);
 
-// Creates the log of WhatTerm empty, or empties it. A failure is reported on standard error
-// only: the run goes on, and every tag will then report that it cannot be logged.
-void DBInit();
+// Checkpoints the journal, then creates the log of WhatTerm empty, or empties it, durably: a
+// new empty file replaces it. Needs the card lock. False, with the detail on standard error,
+// when either failed: the log's old lines may then still stand there.
+[[nodiscard]] bool DBInit();
 
 // The log line of the charged |card| for the log of WhatTerm, to be appended in the same card
 // commit as the card (see CardWriter). Its name is empty when WhatTerm has no log.

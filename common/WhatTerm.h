@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // The terminal ID of this run of the terminal program: the menu number times 1111. Set once by
 // initTerm before anything else reads it; the only global of the system.
@@ -17,3 +18,6 @@ bool IsTerminalId(std::int32_t term_id);
 
 // The log file name of a terminal, "1111.txt" to "6666.txt"; empty for any other ID.
 std::string LogFileName(std::int32_t term_id);
+
+// Whether |name| is the log file name of one of the six terminals.
+bool IsLogFileName(std::string_view name);

@@ -91,15 +91,15 @@ void Supervise(pid_t child, std::int64_t start) {
   if (!stop_requested) PrintLastLine();
 }
 
-// Empties this terminal's log, but only once a tag that a crash cut off has been completed or
-// discarded: it may still owe this very log its line. False without the card lock: a log
-// emptied then could lose a line another terminal's commit still owes it.
+// Empties this terminal's log, but only once a tag that a crash cut off has been put in place.
+// False without the card lock or when the log could not be emptied: a log emptied without the
+// lock could lose a line another terminal's commit still owes it, and one not emptied would mix
+// this run's tags with an earlier run's.
 bool StartLog() {
   const int lock = LockCard();
-  if (lock < 0) return false;
-  DBInit();
+  const bool ok = lock >= 0 && DBInit();
   UnlockFile(lock);
-  return true;
+  return ok;
 }
 
 }  // namespace

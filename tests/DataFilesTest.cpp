@@ -14,7 +14,7 @@ namespace {
 
 TEST(DataFiles, PathsLeadTwoLevelsUp) {
   DataDir dir;
-  ASSERT_TRUE(WriteFileInPlace(DataPath("x.txt"), "abc"));
+  ASSERT_TRUE(ReplaceFile(DataPath("x.txt"), "abc", false));
   EXPECT_EQ(dir.Read("x.txt"), "abc");
 }
 
@@ -28,16 +28,16 @@ TEST(DataFiles, AppendAddsWholeLinesAndEmptyClears) {
     CloseFile(fd);
   }
   EXPECT_EQ(dir.Read("1111.txt"), "first\nsecond\n");
-  EXPECT_TRUE(EmptyFile(path));
+  EXPECT_TRUE(ReplaceFile(path, "", true));
   EXPECT_EQ(dir.Read("1111.txt"), "");
 }
 
 TEST(DataFiles, FailuresAreReportedNotHidden) {
   DataDir dir;
   testing::internal::CaptureStderr();
-  EXPECT_FALSE(WriteFileInPlace(DataPath("missing/x.txt"), "abc"));
+  EXPECT_FALSE(ReplaceFile(DataPath("missing/x.txt"), "abc", true));
   EXPECT_LT(OpenForAppend(DataPath("missing/1111.txt")), 0);
-  EXPECT_FALSE(EmptyFile(DataPath("missing/1111.txt")));
+  EXPECT_FALSE(ReplaceFile(DataPath("missing/1111.txt"), "", true));
   const int full = open("/dev/full", O_WRONLY);
   ASSERT_GE(full, 0);
   EXPECT_FALSE(AppendDurably(full, "line\n", "/dev/full"));

@@ -19,9 +19,9 @@
 
 #include <gtest/gtest.h>
 
-#include "CardCommit.h"
 #include "ConsoleTexts.h"
 #include "DataDir.h"
+#include "Journal.h"
 #include "Ledger.h"
 #include "Process.h"
 
@@ -214,8 +214,13 @@ class Storm {
     EXPECT_EQ(card->cardId, kCardId);
     logged_ += books.log.charges;
     books.gap = std::int64_t{kOpening} - card->balance - logged_;
-    const std::string record = dir_.Read(kCommitRecordName);
-    EXPECT_TRUE(record.empty() || record == "<missing>") << "a card commit left waiting";
+    // No journal yet before the first tag; with one, every commit in it is put in place.
+    const std::string bytes = dir_.Exists(kJournalName) ? dir_.Read(kJournalName) : "";
+    const JournalScan journal = ScanJournal(bytes);
+    EXPECT_EQ(journal.how, JournalEnd::kClean);
+    for (const JournalRecord& record : journal.records) {
+      EXPECT_EQ(record.mark, kAppliedMark) << "a commit left waiting at byte " << record.offset;
+    }
   }
 
   // A stop request or the period end: the tag under way completes, so the books balance.
@@ -245,6 +250,9 @@ class Storm {
   // discards the tag it cut off, so the books balance exactly. The tag may have been logged
   // without its result having been shown, never the other way round.
   void AuditKill(const Round& round, const Stopped& stopped) {
+    // The card is replaced, never written over: a kill at any moment leaves one whole line.
+    const std::string card_text = dir_.Read("usercard.txt");
+    ASSERT_TRUE(WholeCard(card_text)) << "the card file after the kill: \"" << card_text << '"';
     StartAnotherTerminal(round.terminal);
     if (testing::Test::HasFatalFailure()) return;
     Books books;

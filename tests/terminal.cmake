@@ -1,4 +1,4 @@
 fare_test(terminal_tests
-  SOURCES TerminalTag.cpp TerminalRoutingTest.cpp TerminalChargeTest.cpp CrashPointTest.cpp
+  SOURCES TerminalTag.cpp TerminalRoutingTest.cpp TerminalChargeTest.cpp PowerLossTest.cpp
   LIBS terminal_lib)
 fare_test(terminal_program_tests SOURCES TerminalProgramTest.cpp LIBS common)

@@ -1,0 +1,53 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "Card.h"
+#include "CardCommit.h"
+#include "DataFiles.h"
+#include "FileSeam.h"
+
+namespace {
+
+// Whether |fd| holds |bytes| at |offset|.
+bool HoldsAt(int fd, std::string_view bytes, std::uint64_t offset) {
+  std::string there(bytes.size(), '\0');
+  const ssize_t n = pread(fd, there.data(), there.size(), static_cast<off_t>(offset));
+  return n == static_cast<ssize_t>(bytes.size()) && there == bytes;
+}
+
+}  // namespace
+
+bool ApplyLogLine(const CardCommit& commit) {
+  if (commit.log.name.empty()) return true;
+  const std::string path = DataPath(commit.log.name);
+  const int fd = SeamOpen(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  struct stat info {};
+  bool ok = fd >= 0 && fstat(fd, &info) == 0;
+  if (ok) {
+    // The line goes at the recorded length, over whatever stands there; a log found shorter
+    // (emptied by hand meanwhile) takes it at its end, never after a gap. What follows it is
+    // the later records' to put back.
+    const auto at = std::min(commit.log_length, static_cast<std::uint64_t>(info.st_size));
+    if (!HoldsAt(fd, commit.log.line, at)) {
+      ok = (static_cast<std::uint64_t>(info.st_size) == at ||
+            SeamTruncate(fd, static_cast<off_t>(at)) == 0) &&
+           WriteAllAt(fd, commit.log.line, at);
+    }
+  }
+  if (fd >= 0 && close(fd) != 0) ok = false;
+  if (!ok) ReportFileError(path);
+  return ok;
+}
+
+bool ApplyCardLine(std::string_view card_line) {
+  const std::string path = DataPath(kCardFileName);
+  const auto card = ReadFilePrefix(path, kCardFileLimit);
+  return (card && *card == card_line) || ReplaceFile(path, card_line, false);
+}
+
+bool ApplyCommit(const CardCommit& commit) {
+  return ApplyLogLine(commit) && ApplyCardLine(commit.card_line);
+}

@@ -1,0 +1,66 @@
+#include <cerrno>
+#include <set>
+
+#include "Card.h"
+#include "DataFiles.h"
+#include "FileSeam.h"
+#include "Journal.h"
+
+// The directory of the card's real file is where it was renamed; the data directory is where a
+// log may have been created.
+bool SyncJournaledBooks(const std::vector<JournalRecord>& records) {
+  if (records.empty()) return true;
+  const std::string card = DataPath(kCardFileName);
+  const std::string real = RealPathOf(card);
+  bool ok = SyncFileAt(real) && SyncDirectoryOf(real) &&
+            (DirectoryOf(real) == DirectoryOf(card) || SyncDirectoryOf(card));
+  std::set<std::string> logs;
+  for (const JournalRecord& record : records) {
+    if (!record.commit.log.name.empty()) logs.insert(record.commit.log.name);
+  }
+  for (const std::string& log : logs) ok = ok && SyncFileAt(DataPath(log));
+  return ok;
+}
+
+bool ApplyJournal(Journal& journal, std::size_t first) {
+  std::vector<JournalRecord>& records = journal.scan.records;
+  if (first >= records.size()) return true;
+  for (std::size_t i = first; i < records.size(); ++i) {
+    if (!ApplyLogLine(records[i].commit)) return false;
+  }
+  // Each record holds the whole card, so the last one's is the card they all leave.
+  if (!ApplyCardLine(records.back().commit.card_line)) return false;
+  for (std::size_t i = first; i < records.size(); ++i) {
+    (void)MarkJournal(journal, records[i], kAppliedMark);
+  }
+  return true;
+}
+
+bool WipeJournal(Journal& journal, std::uint64_t from, std::uint64_t to) {
+  const bool ok = from >= to || (WriteAllAt(journal.fd, std::string(to - from, '\0'), from) &&
+                                 SeamSync(journal.fd) == 0);
+  if (!ok) ReportFileError(DataPath(kJournalName));
+  return ok;
+}
+
+bool CheckpointJournal(Journal& journal) {
+  if (journal.fd < 0) return true;
+  // A journal shorter than its size (made by version 1.0.0, or cut short) is made whole here.
+  const std::uint64_t to =
+      journal.size < kJournalBytes ? std::uint64_t{kJournalBytes} : journal.scan.dirty_end;
+  if (journal.scan.records.empty() && to == 0) return true;
+  if (!journal.writable) {
+    errno = EACCES;
+    ReportFileError(DataPath(kJournalName));
+    return false;
+  }
+  // Every record is put in place again (only what differs is written): a checkpoint must not
+  // trust marks that a failed write-back may have made untrue.
+  if (!ApplyJournal(journal, 0) || !SyncJournaledBooks(journal.scan.records) ||
+      !WipeJournal(journal, 0, to)) {
+    return false;
+  }
+  journal.scan = JournalScan{};
+  if (journal.size < to) journal.size = to;
+  return true;
+}

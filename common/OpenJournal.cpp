@@ -1,0 +1,187 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+
+#include "DataFiles.h"
+#include "FileSeam.h"
+#include "Journal.h"
+
+namespace {
+
+// Larger than any journal or 1.0.0 commit record: anything longer is not one.
+constexpr std::size_t kLongestJournalFile = 2 * kJournalBytes;
+
+// The boot as a record names it: one word, "-" when the machine does not tell, which makes
+// every record count as written before a restart.
+std::string ThisBoot() {
+  std::string boot = BootId();
+  for (char& c : boot) {
+    if (!std::isgraph(static_cast<unsigned char>(c))) c = '_';
+  }
+  return boot.empty() || boot.size() > 64 ? "-" : boot;
+}
+
+bool ReadAll(int fd, std::uint64_t size, std::string& bytes) {
+  if (size > kLongestJournalFile) {
+    errno = EFBIG;
+    return false;
+  }
+  bytes.assign(static_cast<std::size_t>(size), '\0');
+  std::size_t used = 0;
+  while (used < bytes.size()) {
+    const ssize_t n = pread(fd, bytes.data() + used, bytes.size() - used, static_cast<off_t>(used));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  bytes.resize(used);
+  return true;
+}
+
+// A new journal: created only where none is, and written whole in zeros.
+bool CreateJournal(Journal& journal) {
+  const std::string path = DataPath(kJournalName);
+  journal.fd = SeamOpen(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  journal.writable = true;
+  journal.size = 0;
+  if (journal.fd < 0) {
+    ReportFileError(path);
+    return false;
+  }
+  return WipeJournal(journal, 0, kJournalBytes) && SyncDirectoryOf(path) &&
+         ((journal.size = kJournalBytes), true);
+}
+
+// Opens the journal and reads it whole; a missing one is created when |create|, and otherwise
+// leaves |journal| without one.
+bool OpenAndRead(Journal& journal, std::string& bytes, bool create) {
+  const std::string path = DataPath(kJournalName);
+  journal.fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  journal.writable = journal.fd >= 0;
+  // A reader in a directory it may not write to can still read the books it holds.
+  if (journal.fd < 0 && !create && (errno == EACCES || errno == EROFS)) {
+    journal.fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  }
+  if (journal.fd < 0 && errno == ENOENT) return !create || CreateJournal(journal);
+  struct stat info {};
+  if (journal.fd < 0 || fstat(journal.fd, &info) != 0 ||
+      !ReadAll(journal.fd, static_cast<std::uint64_t>(info.st_size), bytes)) {
+    ReportFileError(path);
+    return false;
+  }
+  journal.size = bytes.size();
+  return true;
+}
+
+// A commit record of version 1.0.0, which starts with a digit, is completed as that version
+// completed it, or dropped when torn, and the file becomes a journal.
+bool CompleteOldRecord(Journal& journal, std::string& bytes) {
+  const auto commit = ParseCommitRecord(bytes);
+  journal.scan.records.clear();
+  // Counted as applied, since it has no mark to set: it is put in place all the same.
+  if (commit) journal.scan.records.push_back({*commit, 0, kAppliedMark, {}});
+  journal.scan.dirty_end = bytes.size();
+  bytes.clear();
+  return CheckpointJournal(journal);
+}
+
+// Keeps a damaged journal for inspection once the records before the damage are durable, and
+// says so; the books go on from them.
+bool KeepDamaged(Journal& journal) {
+  const std::string path = DataPath(kJournalName);
+  const std::uint64_t at = journal.scan.end;
+  if (!journal.writable || !ApplyJournal(journal, 0) || !SyncJournaledBooks(journal.scan.records)) {
+    return false;
+  }
+  std::string kept;
+  for (int n = 1; n < 1000 && kept.empty(); ++n) {
+    const std::string name = std::string(kDamagedJournalName) + std::to_string(n);
+    if (SeamRename(path.c_str(), DataPath(name).c_str(), RENAME_NOREPLACE) == 0) kept = name;
+    if (errno != EEXIST) break;
+  }
+  if (kept.empty() || !SyncDirectoryOf(path)) {
+    ReportFileError(path);
+    return false;
+  }
+  std::fflush(stdout);
+  std::fprintf(stderr,
+               "%s: %s: damaged record at byte %" PRIu64
+               " not applied, nor any after it; the journal is kept as %s\n",
+               program_invocation_short_name, path.c_str(), at, kept.c_str());
+  CloseJournal(journal);
+  return true;
+}
+
+}  // namespace
+
+// Puts in place what may not be in place, and leaves the journal as a new record needs it.
+bool BringBooksUp(Journal& journal) {
+  JournalScan& scan = journal.scan;
+  if (scan.how == JournalEnd::kDamaged) return KeepDamaged(journal);
+  const auto before_restart = [&](const JournalRecord& r) {
+    return r.boot != journal.boot || journal.boot == "-";
+  };
+  // After a restart, marks tell nothing: what they marked may have been lost with the power.
+  if (std::any_of(scan.records.begin(), scan.records.end(), before_restart)) {
+    return CheckpointJournal(journal);
+  }
+  // In this boot only the last record can be waiting, since each commit first deals with the
+  // one before. One still pending never committed: its writer saw its flush or its mark fail,
+  // or died before it could tell the passenger anything.
+  if (!scan.records.empty() && scan.records.back().mark == kPendingMark) {
+    if (!journal.writable || !WipeJournal(journal, scan.records.back().offset, scan.end)) {
+      return false;
+    }
+    scan.end = scan.records.back().offset;
+    scan.records.pop_back();
+    if (scan.records.empty()) scan.epoch.clear();
+  }
+  const auto waiting = std::find_if(scan.records.begin(), scan.records.end(),
+                                    [](const JournalRecord& r) { return r.mark != kAppliedMark; });
+  if (!ApplyJournal(journal, static_cast<std::size_t>(waiting - scan.records.begin()))) {
+    return false;
+  }
+  // A record cut short, or what an interrupted checkpoint left: a new record must be written
+  // over zeros.
+  if (scan.dirty_end > scan.end && journal.writable) {
+    if (!WipeJournal(journal, scan.end, scan.dirty_end)) return false;
+    scan.dirty_end = scan.end;
+  }
+  const bool full =
+      scan.records.size() >= kCheckpointRecords || scan.end + kLongestJournalRecord > kJournalBytes;
+  return !full || CheckpointJournal(journal);
+}
+
+std::optional<Journal> OpenJournal(bool create) {
+  Journal journal;
+  journal.boot = ThisBoot();
+  std::string bytes;
+  bool ok = OpenAndRead(journal, bytes, create);
+  if (ok && journal.fd >= 0 && !bytes.empty() &&
+      std::isdigit(static_cast<unsigned char>(bytes[0]))) {
+    ok = CompleteOldRecord(journal, bytes);
+  } else if (ok && journal.fd >= 0) {
+    journal.scan = ScanJournal(bytes);
+    ok = BringBooksUp(journal);
+  }
+  // A journal kept for its damage is replaced by a new one; one too short is made whole.
+  if (ok && create && journal.fd < 0) ok = CreateJournal(journal);
+  if (ok && create && journal.size < kJournalBytes) ok = CheckpointJournal(journal);
+  if (!ok) {
+    CloseJournal(journal);
+    return std::nullopt;
+  }
+  return journal;
+}
+
+void CloseJournal(Journal& journal) {
+  CloseFile(journal.fd);
+  journal.fd = -1;
+}

@@ -1,0 +1,145 @@
+// Replacing a file whole: a new file written beside it under a name of the system's own, then
+// renamed over it, so that a reader sees the old content or the new one and never a mix.
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "DataFiles.h"
+#include "FileSeam.h"
+
+namespace {
+
+// The name of the file written beside a file it is to replace: nobody picks such a name, and
+// it is the only file the programs ever remove.
+constexpr std::string_view kBesideSuffix = ".farecard-new";
+// More links than this in a row are a loop; the open then fails with ELOOP.
+constexpr int kMostLinks = 40;
+
+// Gives the new file |fd| the owner (root may set it), the group and the mode of the file it
+// replaces, where they differ: a card in a group's shared directory stays the group's. A
+// failure to keep the owner or the group is no reason to refuse the card.
+bool KeepModeOf(int fd, const struct stat& old) {
+  struct stat now {};
+  if (fstat(fd, &now) != 0) return false;
+  if (now.st_uid != old.st_uid || now.st_gid != old.st_gid) {
+    (void)fchown(fd, geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1), old.st_gid);
+  }
+  return (now.st_mode & 07777) == (old.st_mode & 07777) || fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+// Creates the file beside, exclusively, after removing one that a process which died before
+// its rename left there.
+int CreateBeside(const std::string& beside) {
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = SeamOpen(beside.c_str(), kFlags, 0666);
+  if (fd < 0 && errno == EEXIST && SeamRemove(beside.c_str()) == 0) {
+    fd = SeamOpen(beside.c_str(), kFlags, 0666);
+  }
+  return fd;
+}
+
+}  // namespace
+
+bool WriteAllAt(int fd, std::string_view bytes, std::uint64_t offset) {
+  while (!bytes.empty()) {
+    const ssize_t n = SeamWrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+    offset += static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
+bool MoveOver(const std::string& beside, const std::string& real) {
+  // Swapped, then the old one removed, rather than renamed over: a rename over a file makes
+  // the file system write the new one's blocks out at once, which costs more than the tag's
+  // own flush, and the journal has them already. Where the swap is not to be had (no file to
+  // swap with, or a file system without it), the plain rename.
+  if (SeamRename(beside.c_str(), real.c_str(), RENAME_EXCHANGE) == 0) {
+    (void)SeamRemove(beside.c_str());  // a leftover is removed before the next one is written
+    return true;
+  }
+  return SeamRename(beside.c_str(), real.c_str(), 0) == 0;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+std::string RealPathOf(const std::string& path) {
+  std::string at = path;
+  for (int hop = 0; hop < kMostLinks; ++hop) {
+    struct stat info {};
+    if (lstat(at.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return at;
+    char target[PATH_MAX];
+    const ssize_t n = readlink(at.c_str(), target, sizeof target);
+    if (n <= 0 || static_cast<std::size_t>(n) == sizeof target) return at;
+    const std::string link(target, static_cast<std::size_t>(n));
+    at = link.front() == '/' ? link : DirectoryOf(at) + link;
+  }
+  return at;
+}
+
+std::optional<std::string> WriteBeside(const std::string& real, std::string_view bytes,
+                                       bool durable) {
+  const std::string beside = real + std::string(kBesideSuffix);
+  struct stat old {};
+  const bool replacing = stat(real.c_str(), &old) == 0;
+  // Only a file can be replaced by one: a directory of the card's name would take a commit
+  // whose card could never be put in place.
+  if (replacing && !S_ISREG(old.st_mode)) {
+    errno = EISDIR;
+    ReportFileError(real);
+    return std::nullopt;
+  }
+  const int fd = CreateBeside(beside);
+  bool ok = fd >= 0 && (!replacing || KeepModeOf(fd, old)) && WriteAllAt(fd, bytes, 0) &&
+            (!durable || SeamSync(fd) == 0);
+  if (fd >= 0 && close(fd) != 0) ok = false;
+  if (ok) return beside;
+  const int saved = errno;
+  if (fd >= 0) (void)SeamRemove(beside.c_str());
+  errno = saved;
+  ReportFileError(beside);
+  return std::nullopt;
+}
+
+bool ReplaceFile(const std::string& path, std::string_view bytes, bool durable) {
+  const std::string real = RealPathOf(path);
+  const auto beside = WriteBeside(real, bytes, durable);
+  if (!beside) return false;
+  if (!MoveOver(*beside, real)) {
+    const int saved = errno;
+    (void)SeamRemove(beside->c_str());
+    errno = saved;
+    ReportFileError(path);
+    return false;
+  }
+  return !durable || SyncDirectoryOf(real);
+}
+
+bool SyncFileAt(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  bool ok = fd >= 0 && SeamSync(fd) == 0;
+  if (fd >= 0 && close(fd) != 0) ok = false;
+  if (!ok) ReportFileError(path);
+  return ok;
+}
+
+bool SyncDirectoryOf(const std::string& path) {
+  const std::string dir = DirectoryOf(path);
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool ok = fd >= 0 && SeamSyncDirectory(fd) == 0;
+  if (fd >= 0 && close(fd) != 0) ok = false;
+  if (!ok) ReportFileError(dir);
+  return ok;
+}

@@ -1,0 +1,32 @@
+// The file seam the tests link: every change is made on the real files, and recorded while a
+// test asks, with what a simulated power cut needs to know; a test can also make every change
+// from a chosen one on fail, as a disk that gives up does, and set the boot the journal sees.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct FileChange {
+  enum Kind { kCreate, kWrite, kTruncate, kSync, kRename, kExchange, kRemove, kSyncDirectory } kind;
+  std::uint64_t file = 0;    // the inode created, written, truncated or synced
+  std::string name;          // the entry created, removed or renamed (its last path part)
+  std::string to;            // where it was renamed to, or the entry it swapped with
+  std::uint64_t offset = 0;  // where a write began; the length a truncate left
+  std::string bytes;         // what a write wrote
+};
+
+// Records every change from now on, forgetting earlier ones.
+void StartRecording();
+// The changes recorded since StartRecording; recording stops.
+std::vector<FileChange> StopRecording();
+// The number of changes made since StartRecording, recorded or failed.
+std::size_t ChangesMade();
+
+// From the |step|-th change on (counted from 1 since StartRecording), every change fails with
+// |error| and is not made; step 0 never comes.
+void FailChangesFrom(std::size_t step, int error);
+
+// What BootId() answers from now on.
+void SetBootId(std::string boot);
