@@ -22,7 +22,7 @@ BenchDir::BenchDir() {
   card.cardId = 1;
   card.tagTime = CurrentTime();
   card.balance = 100'000;
-  ready_ = WriteFileInPlace((root_ / kCardFileName).string(), FormatCardLine(card));
+  ready_ = ReplaceFile((root_ / kCardFileName).string(), FormatCardLine(card), true);
 }
 
 BenchDir::~BenchDir() {

@@ -17,10 +17,10 @@ else()
 endif()
 
 add_executable(terminal_bench
-  BenchTerminal.cpp TerminalBench.cpp TerminalIdleBench.cpp TerminalStopBench.cpp
+  BenchSyncs.cpp BenchTerminal.cpp TerminalBench.cpp TerminalIdleBench.cpp TerminalStopBench.cpp
   TerminalTagBench.cpp)
 # The real clock: a tag stamps the card with the time of day, as in service.
-target_link_libraries(terminal_bench PRIVATE terminal_lib system_clock whole_steps benchmark::benchmark)
+target_link_libraries(terminal_bench PRIVATE terminal_lib system_clock direct_changes benchmark::benchmark)
 target_compile_definitions(terminal_bench PRIVATE
   TERMINAL_BIN="$<TARGET_FILE:terminal>"
   FAKETIME_LIB="${terminal_bench_faketime}")
