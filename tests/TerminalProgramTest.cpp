@@ -164,6 +164,24 @@ TEST(TerminalProgram, StopSignalsWaitForTheTagUnderWay) {
   }
 }
 
+// Ctrl-Z during a tag stops the menu process only once the result is out and the lock is free.
+TEST(TerminalProgram, CtrlZWaitsForTheTagUnderWay) {
+  Station setup;
+  HeldLock lock(setup.dir);
+  Process terminal(TERMINAL_BIN, setup.Options());
+  const pid_t menu = StartTagThatWaits(terminal, lock, "1\n", "1\n");
+  kill(-terminal.pid(), SIGTSTP);
+  ASSERT_TRUE(WaitUntil([&] { return SignalIsPending(menu, SIGTSTP); }));
+  lock.Release();
+  ASSERT_TRUE(terminal.WaitForOutput("Tagging is processed competely."));
+  ASSERT_TRUE(WaitUntil([&] { return !SignalIsPending(menu, SIGTSTP); }));  // now it stops
+  EXPECT_FALSE(LockIsHeld(setup.dir.Path("usercard.lock")));
+  kill(-terminal.pid(), SIGCONT);
+  setup.clock.Set(kStart + 180);
+  EXPECT_EQ(terminal.Wait(), 0);
+  EXPECT_EQ(CountOf(setup.dir.Read("1111.txt"), "\n"), 1u);
+}
+
 // A console that stops reading holds up its own terminal only: a second terminal tags on, and
 // both end with the period.
 TEST(TerminalProgram, StalledConsoleHoldsUpNoOtherTerminal) {
