@@ -107,7 +107,7 @@ bool StartLog() {
 void MainController() {
   if (!StartLog()) {
     std::printf("File Write Error.\n");
-    std::fflush(stdout);
+    FlushConsole();
     return;
   }
   const std::int64_t start = CurrentTime();
@@ -115,11 +115,11 @@ void MainController() {
   // console that has gone away must not end it before it has stopped the menu process. The
   // menu process goes back to the default actions and holds them back itself while a tag runs.
   SetStopHandling(RequestStop, SIG_IGN);
-  std::fflush(stdout);
+  FlushConsole();
   const pid_t child = fork();
   if (child < 0) {
     std::printf("Terminal Start Error.\n");
-    std::fflush(stdout);
+    FlushConsole();
     return;
   }
   if (child == 0) {

@@ -19,7 +19,7 @@ void PrintDateAndMenu() {
   std::printf("%d-%d-%d %d:%d:%d\n", now.year, now.month, now.day, now.hour, now.minute,
               now.second);
   std::printf("-------------\n| 1.Get on  |\n| 2.Get off |\n-------------\n>> ");
-  std::fflush(stdout);
+  FlushConsole();
 }
 
 void SetStopsHeld(bool held) {
@@ -74,7 +74,7 @@ void TagMenu(std::int64_t start) {
       if (choice.kind == InputKind::kNotNumber) DiscardLine(stdin);
       std::printf("Wrong Input Error\n");
     }
-    std::fflush(stdout);
+    FlushConsole();
     SetStopsHeld(false);  // a stop request that came meanwhile takes effect here, between tags
   }
 }

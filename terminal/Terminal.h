@@ -10,11 +10,15 @@
 // Start-up and the service period.
 
 // Prints the terminal selection menu and sets WhatTerm to the chosen number times 1111. The
-// console is fully buffered from here on: output leaves at each flush, before every wait for
-// input and after every tag, never in the middle of one. Only 1 to 6 are taken; anything else
-// prints "Wrong Input Error" and shows the menu again. At end of input the process ends with status
-// 0, having created or emptied no log.
+// console is fully buffered from here on, standard error as well as standard output: output
+// leaves at each FlushConsole, before every wait for input and after every tag, never in the
+// middle of one. Only 1 to 6 are taken; anything else prints "Wrong Input Error" and shows the
+// menu again. At end of input the process ends with status 0, having created or emptied no log.
 void initTerm();
+
+// Sends what the console holds: the details on standard error first, then the lines on
+// standard output that they explain.
+void FlushConsole();
 
 // Completes or discards a tag that a crash cut off, empties this terminal's log, then serves
 // the tag menu in a child process for 180 seconds and stops it. A tag under way when the period

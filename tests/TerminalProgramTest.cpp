@@ -186,11 +186,12 @@ TEST(TerminalProgram, CtrlZWaitsForTheTagUnderWay) {
 // both end with the period.
 TEST(TerminalProgram, StalledConsoleHoldsUpNoOtherTerminal) {
   Station setup;
+  setup.dir.Write("usercard.txt", kOpeningCard);
   Process stalled(TERMINAL_BIN, setup.Options());
   stalled.StallOutput();
-  std::string wrong_choices = "6\n";
-  for (int i = 0; i < 2000; ++i) wrong_choices += "3\n";  // far more output than a pipe holds
-  stalled.Write(wrong_choices);
+  std::string tags = "6\n";
+  for (int i = 0; i < 1000; ++i) tags += "1\n2\n";  // far more output than a pipe holds
+  stalled.Write(tags);
   ASSERT_TRUE(WaitUntil([&] {
     std::ifstream wchan("/proc/" + std::to_string(FirstChildOf(stalled.pid())) + "/wchan");
     std::string where;
@@ -205,6 +206,8 @@ TEST(TerminalProgram, StalledConsoleHoldsUpNoOtherTerminal) {
   EXPECT_EQ(other.out().substr(other.out().size() - 16), "3 minutes over!\n");
   EXPECT_FALSE(GroupIsAlive(stalled.pid()));
   EXPECT_EQ(CountOf(setup.dir.Read("3333.txt"), "\n"), 2u);
+  // It tagged for real, under the card lock, until its console was full.
+  EXPECT_GT(CountOf(setup.dir.Read("6666.txt"), "\n"), 100u);
 }
 
 // A console that went away before the end of the period: the supervisor still stops the menu
