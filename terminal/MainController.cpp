@@ -102,14 +102,26 @@ bool StartLog() {
   return true;
 }
 
+// Refuses the run before anything is emptied: another terminal serves this station, or the
+// station or the card cannot be locked.
+bool Refused(const StationLock& station) {
+  if (station.running) {
+    std::printf("Terminal Already Running.\n");
+  } else if (station.fd < 0 || !StartLog()) {
+    std::printf("File Write Error.\n");
+  } else {
+    return false;
+  }
+  FlushConsole();
+  return true;
+}
+
 }  // namespace
 
 void MainController() {
-  if (!StartLog()) {
-    std::printf("File Write Error.\n");
-    FlushConsole();
-    return;
-  }
+  // Held for the whole run, by the supervisor and the menu process alike; dropped by the kernel
+  // when the last of them ends.
+  if (Refused(LockStation())) return;
   const std::int64_t start = CurrentTime();
   // The supervisor stops on SIGINT, SIGTERM and SIGHUP only through its own orderly stop, and a
   // console that has gone away must not end it before it has stopped the menu process. The

@@ -20,13 +20,26 @@ void initTerm();
 // standard output that they explain.
 void FlushConsole();
 
-// Completes or discards a tag that a crash cut off, empties this terminal's log, then serves
-// the tag menu in a child process for 180 seconds and stops it. A tag under way when the period
-// ends, or when SIGINT, SIGTERM or SIGHUP arrives, completes in the files first, and its
-// result is shown if the console takes it within a short grace; every process ends within a
-// second of the end. "3 minutes over!" is the last line of a period that ran out, written if
-// the console takes it. Without the card lock it prints "File Write Error." and returns at
-// once, having emptied nothing.
+// This run's hold on its station.
+struct StationLock {
+  int fd = -1;           // holds the lock when not -1; the kernel drops it with its last holder
+  bool running = false;  // refused because another terminal of this station holds it
+};
+
+// Takes the lock of this run's station, "2222.lock" beside the logs for WhatTerm 2222, without
+// waiting. A descriptor inherited across fork shares the lock, so it stays held while the
+// supervisor or the menu process still runs. Refused (running) while another run holds it; -1
+// without running when it cannot be opened or taken (detail on standard error).
+StationLock LockStation();
+
+// Takes this run's station, completes or discards a tag that a crash cut off, empties this
+// terminal's log, then serves the tag menu in a child process for 180 seconds and stops it. A
+// tag under way when the period ends, or when SIGINT, SIGTERM or SIGHUP arrives, completes in
+// the files first, and its result is shown if the console takes it within a short grace; every
+// process ends within a second of the end. "3 minutes over!" is the last line of a period that ran out, written if
+// the console takes it. A station that another run holds prints "Terminal Already Running.";
+// no station lock or no card lock prints "File Write Error."; either returns at once, having
+// emptied nothing.
 void MainController();
 
 // The tag menu loop of the child process, for the period that began at |start|: date line,
