@@ -22,7 +22,9 @@ std::string DataPath(std::string_view name) {
 
 void ReportFileError(const std::string& path) {
   const int saved = errno;
-  std::fflush(stdout);
+  // Standard output is not flushed here: the terminal holds its console back while a tag holds
+  // the card lock. The message line that follows the detail still comes after it, since
+  // standard error goes out at once, or in the terminal is flushed first.
   std::fprintf(stderr, "%s: %s: %s\n", program_invocation_short_name, path.c_str(),
                std::strerror(saved));
   errno = saved;

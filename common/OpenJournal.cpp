@@ -110,7 +110,6 @@ bool KeepDamaged(Journal& journal) {
     ReportFileError(path);
     return false;
   }
-  std::fflush(stdout);
   std::fprintf(stderr,
                "%s: %s: damaged record at byte %" PRIu64
                " not applied, nor any after it; the journal is kept as %s\n",

@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +14,7 @@
 #include "Clock.h"
 #include "DataFiles.h"
 #include "LogFile.h"
+#include "Signals.h"
 #include "Tariff.h"
 #include "Terminal.h"
 
@@ -35,33 +39,72 @@ void SetStopHandling(void (*stop)(int), void (*broken_pipe)(int)) {
   SetHandler(SIGPIPE, broken_pipe);
 }
 
+void SetSignalsHeld(bool held) {
+  const sigset_t held_set = StoppingSignals();
+  sigprocmask(held ? SIG_BLOCK : SIG_UNBLOCK, &held_set, nullptr);
+}
+
 // Between two readings of the clock: short enough that the end of the period is seen within a
 // fraction of a second, long enough that an idle terminal costs next to nothing.
-constexpr long kNapNanoseconds = 200'000'000L;
-// How long the menu process may take to finish the tag under way and show its result once it
-// is asked to stop; past it, it is stuck at a console that does not read, and is killed (the
-// card commit makes a kill safe for the files at any moment).
-constexpr int kGraceSteps = 40;
-constexpr long kGraceStepNanoseconds = 10'000'000L;
+constexpr int kNapMilliseconds = 200;
+// How long a menu process that is past its books may take to show its result once it is asked
+// to stop; past it, it is stuck at a console that does not read, and is killed: its tag is
+// whole in the files, and a console that does not read would not show the result anyway.
+constexpr int kConsoleGraceSteps = 10;
+constexpr int kStepMilliseconds = 10;
 // How long the last line may wait for a console that does not read.
 constexpr suseconds_t kLastLineMicroseconds = 50'000;
 
-void Nap(long nanoseconds) {
-  timespec pause{0, nanoseconds};
-  nanosleep(&pause, nullptr);  // a signal cuts it short, which is what the loops want
+// What the supervisor knows of the menu process's progress.
+struct Progress {
+  int fd = -1;              // read end of the progress pipe; -1 once the menu process is gone
+  char stage = kAtConsole;  // the latest stage reported: at the menu, none is under way
+};
+
+// Waits up to |milliseconds| for news of the menu process (a signal cuts the wait short) and
+// takes all that has come.
+Progress Follow(Progress progress, int milliseconds) {
+  pollfd ready{progress.fd, POLLIN, 0};
+  if (poll(&ready, 1, milliseconds) <= 0) return progress;
+  char news[256];
+  while (true) {
+    const ssize_t n = read(progress.fd, news, sizeof news);
+    if (n > 0) {
+      progress.stage = news[n - 1];
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return progress;
+    close(progress.fd);
+    progress.fd = -1;
+    return progress;
+  }
 }
 
-// Reaps |child| if it ends within the grace; false if it is still running.
-bool EndsWithinGrace(pid_t child) {
-  for (int step = 0; step < kGraceSteps; ++step) {
-    if (waitpid(child, nullptr, WNOHANG) == child) return true;
-    Nap(kGraceStepNanoseconds);
-  }
-  return waitpid(child, nullptr, WNOHANG) == child;
+// Whether |child| has ended, and is reaped now.
+bool Reaped(pid_t child) {
+  const pid_t done = waitpid(child, nullptr, WNOHANG);
+  return done == child || (done < 0 && errno == ECHILD);
 }
 
 void WaitForChild(pid_t child) {
   while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// Asks the menu process to stop and waits for it: the tag under way finishes, however long its
+// books take. Only once it has reported its books done, or none begun, may the grace run out
+// and the kill strike.
+void StopMenu(pid_t child, Progress progress) {
+  kill(child, SIGTERM);
+  int steps_at_console = 0;
+  while (!Reaped(child)) {
+    steps_at_console = progress.stage == kAtConsole ? steps_at_console + 1 : 0;
+    if (steps_at_console > kConsoleGraceSteps) {
+      kill(child, SIGKILL);
+      WaitForChild(child);
+      return;
+    }
+    progress = Follow(progress, kStepMilliseconds);
   }
 }
 
@@ -77,18 +120,27 @@ void PrintLastLine() {
   setitimer(ITIMER_REAL, &bound, nullptr);
 }
 
-// Waits out the service period (or a stop request) without spinning, then asks the menu
-// process to stop, which it does between tags, and kills it when it does not within the grace.
-// The child is reaped only here, so its ID cannot pass to another process before a kill, even
-// when it ended early.
-void Supervise(pid_t child, std::int64_t start) {
-  while (!stop_requested && CurrentTime() - start < kServicePeriodSeconds) Nap(kNapNanoseconds);
-  kill(child, SIGTERM);
-  if (!EndsWithinGrace(child)) {
-    kill(child, SIGKILL);
-    WaitForChild(child);
+// Waits out the service period (or a stop request) without spinning, following the menu
+// process's progress meanwhile, then stops it. The child is reaped only here, so its ID cannot
+// pass to another process before a kill, even when it ended early.
+void Supervise(pid_t child, int progress_fd, std::int64_t start) {
+  Progress progress{progress_fd, kAtConsole};
+  while (!stop_requested && CurrentTime() - start < kServicePeriodSeconds) {
+    progress = Follow(progress, kNapMilliseconds);
   }
+  StopMenu(child, progress);
   if (!stop_requested) PrintLastLine();
+}
+
+// The menu process from its first moment: the stopping signals, held since before the fork,
+// get their default actions, and the supervisor's death asks it to stop as the end of the
+// period does. A supervisor that died before that was asked for is seen by the parent check.
+[[noreturn]] void RunMenu(MenuPeriod period) {
+  SetStopHandling(SIG_DFL, SIG_DFL);
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != period.supervisor) std::_Exit(0);
+  SetSignalsHeld(false);
+  TagMenu(period);
 }
 
 // Empties this terminal's log, but only once a tag that a crash cut off has been put in place.
@@ -102,29 +154,51 @@ bool StartLog() {
   return ok;
 }
 
+// Refuses the run before anything is emptied: another terminal serves this station, or the
+// station or the card cannot be locked.
+bool Refused(const StationLock& station) {
+  if (station.running) {
+    std::printf("Terminal Already Running.\n");
+  } else if (station.fd < 0 || !StartLog()) {
+    std::printf("File Write Error.\n");
+  } else {
+    return false;
+  }
+  FlushConsole();
+  return true;
+}
+
 }  // namespace
 
 void MainController() {
-  if (!StartLog()) {
-    std::printf("File Write Error.\n");
-    std::fflush(stdout);
-    return;
-  }
+  // Held for the whole run, by the supervisor and the menu process alike; dropped by the kernel
+  // when the last of them ends.
+  if (Refused(LockStation())) return;
   const std::int64_t start = CurrentTime();
   // The supervisor stops on SIGINT, SIGTERM and SIGHUP only through its own orderly stop, and a
-  // console that has gone away must not end it before it has stopped the menu process. The
-  // menu process goes back to the default actions and holds them back itself while a tag runs.
+  // console that has gone away must not end it before it has stopped the menu process.
   SetStopHandling(RequestStop, SIG_IGN);
-  std::fflush(stdout);
-  const pid_t child = fork();
+  int progress[2];
+  const bool piped = pipe2(progress, O_CLOEXEC) == 0;
+  FlushConsole();
+  const pid_t supervisor = getpid();
+  SetSignalsHeld(true);  // until the menu process has its own handling
+  const pid_t child = piped ? fork() : -1;
+  if (child == 0) {
+    close(progress[0]);
+    RunMenu({start, supervisor, progress[1]});
+  }
+  SetSignalsHeld(false);
   if (child < 0) {
+    if (piped) {
+      close(progress[0]);
+      close(progress[1]);
+    }
     std::printf("Terminal Start Error.\n");
-    std::fflush(stdout);
+    FlushConsole();
     return;
   }
-  if (child == 0) {
-    SetStopHandling(SIG_DFL, SIG_DFL);
-    TagMenu(start);
-  }
-  Supervise(child, start);
+  close(progress[1]);
+  fcntl(progress[0], F_SETFL, O_NONBLOCK);
+  Supervise(child, progress[0], start);
 }

@@ -1,11 +1,11 @@
 #include "Signals.h"
 
+#include <initializer_list>
+
 sigset_t StoppingSignals() {
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
-  sigaddset(&set, SIGPIPE);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGTSTP, SIGTTIN, SIGTTOU})
+    sigaddset(&set, sig);
   return set;
 }

@@ -1,3 +1,6 @@
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +22,7 @@ void PrintDateAndMenu() {
   std::printf("%d-%d-%d %d:%d:%d\n", now.year, now.month, now.day, now.hour, now.minute,
               now.second);
   std::printf("-------------\n| 1.Get on  |\n| 2.Get off |\n-------------\n>> ");
-  std::fflush(stdout);
+  FlushConsole();
 }
 
 void SetStopsHeld(bool held) {
@@ -35,46 +38,63 @@ bool StopPending() {
          sigismember(&pending, SIGHUP);
 }
 
-// Runs a get-on or a get-off under the card lock. What it prints waits in the console buffer:
+// Whether the choice just read comes too late to be served: the period is over, a stop was
+// asked for, or the supervisor that would end the period is gone.
+bool TooLate(const MenuPeriod& period) {
+  return StopPending() || CurrentTime() - period.start >= kServicePeriodSeconds ||
+         getppid() != period.supervisor;
+}
+
+// Tells the supervisor how far the tag has come. Waits for room rather than lose the news;
+// once the supervisor is gone the write fails, and there is nobody left to tell.
+void Tell(int progress, char stage) {
+  while (write(progress, &stage, 1) < 0 && errno == EINTR) {
+  }
+}
+
+// Runs a get-on or a get-off under the card lock. What it prints waits in the console buffers:
 // the lock is never held while the console takes output, so a console that stops reading holds
 // up no other terminal.
-void Serve(bool get_on) {
+void Serve(bool get_on, int progress) {
   const int lock = LockCard();
+  bool card_read = true;
   if (lock < 0) {
     // No lock, or a tag that a crash cut off could not be completed: the books must not move.
     std::printf("File Write Error.\n");
   } else {
-    // A card that cannot be read ends the process; the lock must go before the exit's flush.
-    if (!ReadCardFile()) {
-      UnlockFile(lock);
-      EndWithFileReadError();
-    }
-    get_on ? OnSensorHandler() : OffSensorHandler();
+    card_read = ReadCardFile().has_value();
+    if (card_read) get_on ? OnSensorHandler() : OffSensorHandler();
   }
   UnlockFile(lock);
+  Tell(progress, kAtConsole);
+  // A card that cannot be read ends the process, with the lock gone before the exit's flush.
+  if (!card_read) EndWithFileReadError();
 }
 
 }  // namespace
 
-void TagMenu(std::int64_t start) {
+void TagMenu(MenuPeriod period) {
   while (true) {
     PrintDateAndMenu();
     const InputNumber choice = ReadNumber(stdin);
     if (choice.kind == InputKind::kEnd) std::exit(0);
-    // From here until the tag's result has gone to the console, a stop request waits: a tag is
-    // never cut in half by one. A choice read once the period is over, or after a stop
-    // request, is not served.
+    // From here until the tag's result has gone to the console, a stop request and Ctrl-Z
+    // wait: a tag is never cut in half by one, nor frozen with the card lock taken.
     SetStopsHeld(true);
-    if (StopPending() || CurrentTime() - start >= kServicePeriodSeconds) std::_Exit(0);
-    if (choice.kind == InputKind::kNumber && (choice.value == 1 || choice.value == 2)) {
-      Serve(choice.value == 1);
+    const bool tag = choice.kind == InputKind::kNumber && (choice.value == 1 || choice.value == 2);
+    // Told before the checks below, so that a stop request they do not see finds the
+    // supervisor aware of the books under way.
+    if (tag) Tell(period.progress, kAtBooks);
+    if (TooLate(period)) std::_Exit(0);
+    if (tag) {
+      Serve(choice.value == 1, period.progress);
     } else {
       // A word that is not a number takes the rest of its line with it, so it is never read
       // again as a choice of its own.
       if (choice.kind == InputKind::kNotNumber) DiscardLine(stdin);
       std::printf("Wrong Input Error\n");
     }
-    std::fflush(stdout);
+    FlushConsole();
     SetStopsHeld(false);  // a stop request that came meanwhile takes effect here, between tags
   }
 }

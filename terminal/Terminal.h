@@ -3,6 +3,8 @@
 // except the few results noted here.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 
 #include "Card.h"
@@ -10,27 +12,56 @@
 // Start-up and the service period.
 
 // Prints the terminal selection menu and sets WhatTerm to the chosen number times 1111. The
-// console is fully buffered from here on: output leaves at each flush, before every wait for
-// input and after every tag, never in the middle of one. Only 1 to 6 are taken; anything else
-// prints "Wrong Input Error" and shows the menu again. At end of input the process ends with status
-// 0, having created or emptied no log.
+// console is fully buffered from here on, standard error as well as standard output: output
+// leaves at each FlushConsole, before every wait for input and after every tag, never in the
+// middle of one. Only 1 to 6 are taken; anything else prints "Wrong Input Error" and shows the
+// menu again. At end of input the process ends with status 0, having created or emptied no log.
 void initTerm();
 
-// Completes or discards a tag that a crash cut off, empties this terminal's log, then serves
-// the tag menu in a child process for 180 seconds and stops it. A tag under way when the period
-// ends, or when SIGINT, SIGTERM or SIGHUP arrives, completes in the files first, and its
-// result is shown if the console takes it within a short grace; every process ends within a
-// second of the end. "3 minutes over!" is the last line of a period that ran out, written if
-// the console takes it. Without the card lock it prints "File Write Error." and returns at
-// once, having emptied nothing.
+// Sends what the console holds: the details on standard error first, then the lines on
+// standard output that they explain.
+void FlushConsole();
+
+// This run's hold on its station.
+struct StationLock {
+  int fd = -1;           // holds the lock when not -1; the kernel drops it with its last holder
+  bool running = false;  // refused because another terminal of this station holds it
+};
+
+// Takes the lock of this run's station, "2222.lock" beside the logs for WhatTerm 2222, without
+// waiting. A descriptor inherited across fork shares the lock, so it stays held while the
+// supervisor or the menu process still runs. Refused (running) while another run holds it; -1
+// without running when it cannot be opened or taken (detail on standard error).
+StationLock LockStation();
+
+// Takes this run's station, completes or discards a tag that a crash cut off, empties this
+// terminal's log, then serves the tag menu in a child process for 180 seconds and stops it. A
+// tag whose choice was read before the end of the period, or before SIGINT, SIGTERM or SIGHUP,
+// completes in the files and shows its result, however long its card and log work takes; a
+// menu process past that work but stuck at a console that does not read is killed after a
+// short grace. Every process ends within a second of the end when the disk answers within it.
+// "3 minutes over!" is the last line of a period that ran out, written if the console takes it.
+// A station that another run holds prints "Terminal Already Running."; no station lock or no
+// card lock prints "File Write Error."; either returns at once, having emptied nothing.
 void MainController();
 
-// The tag menu loop of the child process, for the period that began at |start|: date line,
-// menu, one choice, one tag, again. Ends the process quietly at end of input, and without
-// serving it when a choice comes after the period or after a stop request. Each tag holds the
-// stopping signals back until its result has gone to the console, and holds the card lock only
-// for its card and log work.
-[[noreturn]] void TagMenu(std::int64_t start);
+// What the menu process tells its supervisor through the progress pipe, one byte a change.
+inline constexpr char kAtBooks = 'B';    // a tag's card and log work is under way
+inline constexpr char kAtConsole = 'C';  // the books are done, or none begun: only the console
+
+// The service period as the menu process knows it.
+struct MenuPeriod {
+  std::int64_t start = 0;  // when the period began
+  pid_t supervisor = -1;   // the process that ends the period
+  int progress = -1;       // write end of the progress pipe to the supervisor
+};
+
+// The tag menu loop of the child process: date line, menu, one choice, one tag, again. Ends
+// the process quietly at end of input, and without serving it when a choice comes after the
+// period, after a stop request or after the supervisor has gone. Each tag holds the stopping
+// signals and Ctrl-Z back until its result has gone to the console, holds the card lock only
+// for its card and log work, and reports kAtBooks before that work and kAtConsole after it.
+[[noreturn]] void TagMenu(MenuPeriod period);
 
 // Menu choice 1 and 2: read the card (ending the process with "File Read Error." when it
 // cannot be read) and route a get-on or a get-off. The caller holds the card lock. What they

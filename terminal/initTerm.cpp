@@ -26,10 +26,17 @@ void PrintSelectionMenu() {
 
 }  // namespace
 
+void FlushConsole() {
+  std::fflush(stderr);
+  std::fflush(stdout);
+}
+
 void initTerm() {
-  // A tag's result must not go out while its tag holds the card lock: a console that stops
-  // reading would hold up every terminal. So output leaves only where it is flushed.
+  // Nothing may go to the console while a tag holds the card lock: a console or a standard
+  // error that stops reading would hold up every terminal. So output leaves only where it is
+  // flushed, details and results alike.
   std::setvbuf(stdout, nullptr, _IOFBF, kConsoleBufferBytes);
+  std::setvbuf(stderr, nullptr, _IOFBF, kConsoleBufferBytes);
   while (true) {
     PrintSelectionMenu();
     const InputNumber choice = ReadNumber(stdin);

@@ -1,12 +1,16 @@
 // All six terminals at once on the one card, each tagging as fast as it is fed, until their
-// service periods run out; then the real settlement over the six logs they leave.
+// service periods run out; then the real settlement over the six logs they leave. And the
+// terminals that must not run side by side: two at one station, or any without the card lock.
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,6 +19,7 @@
 #include "DataDir.h"
 #include "Ledger.h"
 #include "Process.h"
+#include "Station.h"
 
 namespace {
 
@@ -137,6 +142,49 @@ TEST(ConcurrentTerminals, SixTerminalsOnOneCardKeepTheBooksAndSettle) {
   std::string logs_after;
   for (int choice = 1; choice <= kTerminals; ++choice) logs_after += dir.Read(LogNameOf(choice));
   EXPECT_EQ(logs_after, logs_before);
+}
+
+TEST(ConcurrentTerminals, SecondStartAtARunningStationIsRefused) {
+  Station setup;
+  Process running(TERMINAL_BIN, setup.Options());
+  running.Write("2\n1\n2\n");
+  ASSERT_TRUE(running.WaitForCount("Your balance", 2));
+  const RunResult second = RunProgram(TERMINAL_BIN, "2\n1\n", setup.Options());
+  EXPECT_EQ(second.status, 0);
+  EXPECT_EQ(second.out + second.err, std::string(kSelection) + "Terminal Already Running.\n");
+  // The running terminal tags on, its log whole; once it is dead, its station starts at once.
+  running.Write("1\n");
+  ASSERT_TRUE(running.WaitForCount("Your balance", 3));
+  EXPECT_EQ(CheckLog(setup.dir.Read("2222.txt"), 2222, kCardId).lines, 3u);
+  const pid_t menu = FirstChildOf(running.pid());
+  kill(-running.pid(), SIGKILL);
+  for (int tries = 0; tries < 2000 && IsRunning(menu); ++tries) std::this_thread::sleep_for(10ms);
+  Process again(TERMINAL_BIN, setup.Options());
+  again.Write("2\n");
+  EXPECT_TRUE(again.WaitForOutput(kMenu)) << again.out();
+  EXPECT_EQ(setup.dir.Read("2222.txt"), "");
+}
+
+// Terminals side by side whose card lock turns into a directory: no lock, no charge.
+TEST(ConcurrentTerminals, CardLockThatCannotBeTakenChargesNothing) {
+  Station setup;
+  Process first(TERMINAL_BIN, setup.Options()), second(TERMINAL_BIN, setup.Options());
+  first.Write("1\n");
+  second.Write("3\n");
+  ASSERT_TRUE(first.WaitForOutput(kMenu) && second.WaitForOutput(kMenu));
+  std::filesystem::rename(setup.dir.Path("usercard.lock"), setup.dir.Path("moved.lock"));
+  std::filesystem::create_directory(setup.dir.Path("usercard.lock"));
+  const std::string detail = "terminal: ../../usercard.lock: Is a directory\n";
+  for (Process* terminal : {&first, &second}) {
+    terminal->Write("1\n2\n");
+    ASSERT_TRUE(terminal->WaitForCount("File Write Error.\n", 2));
+    EXPECT_EQ(terminal->err(), detail + detail);
+  }
+  const RunResult late = RunProgram(TERMINAL_BIN, "6\n", setup.Options());
+  EXPECT_EQ(late.out + late.err, std::string(kSelection) + "File Write Error.\n" + detail);
+  EXPECT_EQ(setup.dir.Read("usercard.txt"), kCardLine);
+  EXPECT_EQ(setup.dir.Read("1111.txt") + setup.dir.Read("3333.txt"), "");
+  EXPECT_FALSE(setup.dir.Exists("6666.txt"));
 }
 
 }  // namespace

@@ -229,6 +229,7 @@ TEST(HostileInput, TagMenuShowsOneErrorPerBadLineAndChargesNothing) {
     Files expected = Snapshot(setup.dir);
     expected["3333.txt"] = "";       // choosing the terminal empties its log
     expected["usercard.lock"] = "";  // the tag menu opens the card lock
+    expected["3333.lock"] = "";      // the terminal holds its station's lock
     const RunResult run = RunAtTagMenu(setup, row.input);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out,

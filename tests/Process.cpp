@@ -65,7 +65,10 @@ Process::Process(const std::string& program, const ProcessOptions& options) {
   std::vector<char*> envp;
   for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
-  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+  std::vector<char*> argv;
+  for (const auto& arg : options.wrapper) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(const_cast<char*>(program.c_str()));
+  argv.push_back(nullptr);
 
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
@@ -75,7 +78,7 @@ Process::Process(const std::string& program, const ProcessOptions& options) {
     dup2(err[1], 2);
     setpgid(0, 0);  // its own group, so a test can signal it like a console would
     if (chdir(options.workdir.c_str()) != 0) _exit(126);
-    execve(program.c_str(), argv, envp.data());
+    execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   close(in[0]);

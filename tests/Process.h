@@ -26,8 +26,9 @@ class ClockFile {
 
 struct ProcessOptions {
   std::string workdir;
-  const ClockFile* clock = nullptr;  // nullptr: the real clock
-  std::vector<std::string> env;      // extra "NAME=value" entries
+  const ClockFile* clock = nullptr;       // nullptr: the real clock
+  std::vector<std::string> env;           // extra "NAME=value" entries
+  std::vector<std::string> wrapper = {};  // a program to run it under, with its arguments, if any
 };
 
 class Process {

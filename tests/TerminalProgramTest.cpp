@@ -1,5 +1,6 @@
 // The terminal as a real program, its clock set by libfaketime: the selection, the tag menu,
-// the end of the service period, a tag under way at the end, and terminals side by side.
+// the end of the service period, a tag under way at the end or at a stop (on a slow disk too,
+// at Ctrl-Z, after the supervisor's death), and terminals side by side.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -23,6 +24,16 @@
 namespace {
 
 using namespace std::chrono_literals;
+
+// Waits, for a bounded time, until |done| holds.
+template <typename Done>
+bool WaitUntil(Done done) {
+  for (int tries = 0; tries < 2000; ++tries) {
+    if (done()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
 
 TEST(TerminalProgram, SelectionTakesOnlyTheSixTerminals) {
   Station setup;
@@ -62,9 +73,16 @@ TEST(TerminalProgram, ServesTheMenuUntilTheEndOfThePeriod) {
   terminal.Write("1\n");
   ASSERT_TRUE(terminal.WaitForOutput("Tagging is processed competely.", before));
 
+  // A choice read at 180 seconds is not served, even before the supervisor has seen the end.
+  const pid_t menu = FirstChildOf(terminal.pid());
+  terminal.Signal(SIGSTOP);
   setup.clock.Set(kStart + 180);
+  terminal.Write("2\n");
+  ASSERT_TRUE(WaitUntil([&] { return !IsRunning(menu); }));
+  terminal.Signal(SIGCONT);
   EXPECT_EQ(terminal.Wait(), 0);
-  EXPECT_EQ(terminal.out().substr(terminal.out().size() - 16), "3 minutes over!\n");
+  const std::string tail = std::string(kMenu) + kPeriodOver;
+  EXPECT_EQ(terminal.out().substr(terminal.out().size() - tail.size()), tail);
   EXPECT_EQ(CountOf(setup.dir.Read("6666.txt"), "\n"), 1u);
 }
 
@@ -106,16 +124,6 @@ class HeldLock {
   int fd_ = -1;
 };
 
-// Waits, for a bounded time, until |done| holds.
-template <typename Done>
-bool WaitUntil(Done done) {
-  for (int tries = 0; tries < 2000; ++tries) {
-    if (done()) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return false;
-}
-
 // Starts terminal |choice| and has its tag wait for |lock| with choice |tag| read. Returns the
 // menu process.
 pid_t StartTagThatWaits(Process& terminal, HeldLock& lock, const std::string& choice,
@@ -155,6 +163,7 @@ TEST(TerminalProgram, StopSignalsWaitForTheTagUnderWay) {
     const pid_t menu = StartTagThatWaits(terminal, lock, "2\n", "2\n");
     kill(-terminal.pid(), sig);  // as a console would: supervisor and menu process alike
     ASSERT_TRUE(WaitUntil([&] { return SignalIsPending(menu, sig); }));
+    terminal.Write("1\n");  // typed after the stop request: never served
     lock.Release();
     EXPECT_EQ(terminal.Wait(), 0);
     EXPECT_NE(terminal.out().find("Tagging is processed competely."), std::string::npos);
@@ -164,15 +173,77 @@ TEST(TerminalProgram, StopSignalsWaitForTheTagUnderWay) {
   }
 }
 
+// Ctrl-Z during a tag stops the menu process only once the result is out and the lock is free.
+TEST(TerminalProgram, CtrlZWaitsForTheTagUnderWay) {
+  Station setup;
+  HeldLock lock(setup.dir);
+  Process terminal(TERMINAL_BIN, setup.Options());
+  const pid_t menu = StartTagThatWaits(terminal, lock, "1\n", "1\n");
+  kill(-terminal.pid(), SIGTSTP);
+  ASSERT_TRUE(WaitUntil([&] { return SignalIsPending(menu, SIGTSTP); }));
+  lock.Release();
+  ASSERT_TRUE(terminal.WaitForOutput("Tagging is processed competely."));
+  ASSERT_TRUE(WaitUntil([&] { return !SignalIsPending(menu, SIGTSTP); }));  // now it stops
+  EXPECT_FALSE(LockIsHeld(setup.dir.Path("usercard.lock")));
+  kill(-terminal.pid(), SIGCONT);
+  setup.clock.Set(kStart + 180);
+  EXPECT_EQ(terminal.Wait(), 0);
+  EXPECT_EQ(CountOf(setup.dir.Read("1111.txt"), "\n"), 1u);
+}
+
+// A killed supervisor leaves no menu process behind to serve tags without a period: the tag
+// under way completes, the next choice is not served.
+TEST(TerminalProgram, KilledSupervisorLeavesNoMenuProcessServing) {
+  Station setup;
+  HeldLock lock(setup.dir);
+  Process terminal(TERMINAL_BIN, setup.Options());
+  const pid_t menu = StartTagThatWaits(terminal, lock, "1\n", "1\n");
+  terminal.Signal(SIGKILL);
+  ASSERT_TRUE(WaitUntil([&] { return SignalIsPending(menu, SIGTERM); }));
+  terminal.Write("2\n");
+  lock.Release();
+  ASSERT_TRUE(WaitUntil([&] { return !IsRunning(menu); }));
+  EXPECT_EQ(terminal.Wait(), 128 + SIGKILL);
+  EXPECT_EQ(CountOf(terminal.out(), "Tagging is processed competely."), 1u);
+  EXPECT_EQ(CountOf(setup.dir.Read("1111.txt"), "\n"), 1u);
+}
+
+// A disk whose syncs take 150 ms: the tag under way at the end of the period completes and shows
+// its result; no kill hides a charge.
+TEST(TerminalProgram, SlowDiskAtTheEndOfThePeriodHidesNoCharge) {
+  if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "strace is missing";
+  Station setup;
+  ProcessOptions options = setup.Options();
+  // Only the syncs stop for strace, and each of them waits 150 ms.
+  const std::string slow_sync = "inject=fsync,fdatasync:delay_exit=150000";
+  options.wrapper = {
+      "/usr/bin/strace", "-f", "-qq", "-o/dev/null", "--seccomp-bpf", "-etrace=fsync,fdatasync",
+      "-e" + slow_sync};
+  Process terminal(TERMINAL_BIN, options);
+  terminal.Write("4\n1\n2\n1\n2\n");
+  ASSERT_TRUE(terminal.WaitForOutput("Your balance"));
+  ASSERT_TRUE(WaitUntil([&] { return LockIsHeld(setup.dir.Path("usercard.lock")); }));
+  // The second tag is under way.
+  setup.clock.Set(kStart + 180);
+  EXPECT_EQ(terminal.Wait(), 0);
+  const Shown shown = ShownCharges(terminal.out());
+  EXPECT_GE(shown.tags, 2u);  // one before the end, one under way at it
+  const LogCheck log = CheckLog(setup.dir.Read("4444.txt"), 4444, kCardId);
+  EXPECT_EQ(log.lines, shown.tags);
+  EXPECT_EQ(log.charges, shown.charges);
+  EXPECT_EQ(20000 - ParseCardLine(setup.dir.Read("usercard.txt"))->balance, log.charges);
+}
+
 // A console that stops reading holds up its own terminal only: a second terminal tags on, and
 // both end with the period.
 TEST(TerminalProgram, StalledConsoleHoldsUpNoOtherTerminal) {
   Station setup;
+  setup.dir.Write("usercard.txt", kOpeningCard);
   Process stalled(TERMINAL_BIN, setup.Options());
   stalled.StallOutput();
-  std::string wrong_choices = "6\n";
-  for (int i = 0; i < 2000; ++i) wrong_choices += "3\n";  // far more output than a pipe holds
-  stalled.Write(wrong_choices);
+  std::string tags = "6\n";
+  for (int i = 0; i < 1000; ++i) tags += "1\n2\n";  // far more output than a pipe holds
+  stalled.Write(tags);
   ASSERT_TRUE(WaitUntil([&] {
     std::ifstream wchan("/proc/" + std::to_string(FirstChildOf(stalled.pid())) + "/wchan");
     std::string where;
@@ -187,6 +258,8 @@ TEST(TerminalProgram, StalledConsoleHoldsUpNoOtherTerminal) {
   EXPECT_EQ(other.out().substr(other.out().size() - 16), "3 minutes over!\n");
   EXPECT_FALSE(GroupIsAlive(stalled.pid()));
   EXPECT_EQ(CountOf(setup.dir.Read("3333.txt"), "\n"), 2u);
+  // It tagged for real, under the card lock, until its console was full.
+  EXPECT_GT(CountOf(setup.dir.Read("6666.txt"), "\n"), 100u);
 }
 
 // A console that went away before the end of the period: the supervisor still stops the menu
