@@ -52,4 +52,13 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/debian/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The package's maintainer script and texts promise /var/lib/farecard: a package of programs
+# that write two levels above wherever they are started would break that promise, so cpack
+# refuses any build not given that directory (build the preset package instead).
+if(NOT FARE_DEFAULT_DATA_DIR STREQUAL "/var/lib/farecard")
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/refuse-package.cmake)
+  file(WRITE ${CPACK_PROJECT_CONFIG_FILE} "message(FATAL_ERROR \"This build's programs do not \
+use /var/lib/farecard: package the build of the preset package (cmake --workflow --preset \
+package).\")\n")
+endif()
 include(CPack)
