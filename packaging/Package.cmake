@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: Apache-2.0
-# The Debian package: `cpack --preset package` (or `cpack -G DEB` in any build directory) makes
-# one .deb of everything the install rules name, under /usr, with the documentation every
-# package carries and the maintainer script that makes the data directory.
+# The Debian package: `cpack --preset package` (or `cpack -G DEB` in the build of that
+# preset) makes one .deb of everything the install rules name, under /usr, with the
+# documentation every package carries and the maintainer script that makes the data directory.
 
 set(FARE_MAINTAINER "Farecard Developers <maintainers@farecard.example>")
 
