@@ -13,9 +13,16 @@
 #include "FileSeam.h"
 
 std::string DataPath(std::string_view name) {
+  // Without FARE_DATA_DIR a build in the checkout keeps the designed ../../; an installed
+  // program is built with a fixed directory, since ../../ of wherever a user starts it may be
+  // the root directory.
+#ifdef FARE_DEFAULT_DATA_DIR
+  constexpr const char* kDefaultDir = FARE_DEFAULT_DATA_DIR;
+#else
+  constexpr const char* kDefaultDir = "../../";
+#endif
   const char* dir = std::getenv("FARE_DATA_DIR");
-  if (dir == nullptr || *dir == '\0') return "../../" + std::string(name);
-  std::string path(dir);
+  std::string path(dir == nullptr || *dir == '\0' ? kDefaultDir : dir);
   if (path.back() != '/') path += '/';
   return path.append(name);
 }

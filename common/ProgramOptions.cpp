@@ -9,22 +9,33 @@
 #ifndef FARE_VERSION
 #error "FARE_VERSION must be the project version"
 #endif
+#ifndef FARE_COPYRIGHT
+#error "FARE_COPYRIGHT must be the year and the holder of the copyright"
+#endif
 
 namespace {
 
-void PrintUsage(std::FILE* out, const char* program, const char* summary) {
-  std::fprintf(out,
-               "Usage: %s [--help | --version]\n"
-               "%s\n"
-               "\n"
-               "Keeps its files in the directory $FARE_DATA_DIR when that is set and not empty,\n"
-               "otherwise in ../../ (relative to the working directory).\n"
-               "\n"
-               "  --help     print this help and exit\n"
-               "  --version  print the version and exit\n"
-               "\n"
-               "See %s(1) and fare-files(5).\n",
-               program, summary, program);
+// The data directory when FARE_DATA_DIR is unset, as DataPath takes it: an installed program
+// is built with a fixed one, a build in the checkout uses the designed relative one.
+#ifdef FARE_DEFAULT_DATA_DIR
+constexpr const char* kDefaultDataDir = FARE_DEFAULT_DATA_DIR ".";
+#else
+constexpr const char* kDefaultDataDir = "../../ (relative to the working directory).";
+#endif
+
+void PrintUsage(const char* program, const char* summary) {
+  std::printf(
+      "Usage: %s [--help | --version]\n"
+      "%s\n"
+      "\n"
+      "Keeps its files in the directory $FARE_DATA_DIR when that is set and not empty,\n"
+      "otherwise in %s\n"
+      "\n"
+      "  --help     print this help and exit\n"
+      "  --version  print the version and exit\n"
+      "\n"
+      "See %s(1) and fare-files(5).\n",
+      program, summary, kDefaultDataDir, program);
 }
 
 // Help and version are the program's whole output: one that did not reach its reader is a
@@ -43,11 +54,18 @@ void HandleProgramOptions(int argc, char* argv[], const char* program, const cha
   if (argc <= 1) return;
   const std::string_view option = argv[1];
   if (argc == 2 && option == "--help") {
-    PrintUsage(stdout, program, summary);
+    PrintUsage(program, summary);
     Finish();
   }
   if (argc == 2 && option == "--version") {
-    std::printf("%s (farecard) %s\n", program, FARE_VERSION);
+    std::printf(
+        "%s (farecard) %s\n"
+        "Copyright (C) %s\n"
+        "License Apache-2.0: Apache License, Version 2.0 "
+        "<https://www.apache.org/licenses/LICENSE-2.0>.\n"
+        "This is free software: you are free to change and redistribute it.\n"
+        "There is NO WARRANTY, to the extent permitted by law.\n",
+        program, FARE_VERSION, FARE_COPYRIGHT);
     Finish();
   }
   std::fflush(stdout);
@@ -56,6 +74,6 @@ void HandleProgramOptions(int argc, char* argv[], const char* program, const cha
   } else {
     std::fprintf(stderr, "%s: too many arguments\n", program);
   }
-  PrintUsage(stderr, program, summary);
+  std::fprintf(stderr, "Try '%s --help' for more information.\n", program);
   std::exit(2);
 }

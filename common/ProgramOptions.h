@@ -3,9 +3,11 @@
 #pragma once
 
 // Answers the command line of |program| before anything else runs. No arguments: returns and
-// the program runs as usual. "--help" alone: prints the usage (|summary| is its second line) on
-// standard output and ends with status 0. "--version" alone: prints "|program| (farecard)
-// VERSION" and ends with status 0. Anything else: the usage on standard error, status 2. When
-// standard output cannot take the help or the version, says why on standard error and ends
-// with status 1.
+// the program runs as usual. "--help" alone: prints the usage (|summary| is its second line,
+// and it names the data directory the program uses) on standard output and ends with status
+// 0. "--version" alone: prints "|program| (farecard) VERSION", the copyright line and the
+// licence lines on standard output and ends with status 0. Anything else: one line with the
+// reason, then "Try '|program| --help' for more information." on standard error, status 2.
+// When standard output cannot take the help or the version, says why on standard error and
+// ends with status 1.
 void HandleProgramOptions(int argc, char* argv[], const char* program, const char* summary);

@@ -18,6 +18,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// What --version prints after the name and the version, as GNU programs do.
+constexpr const char* kLicenceLines =
+    "Copyright (C) 2026 The farecard developers\n"
+    "License Apache-2.0: Apache License, Version 2.0 "
+    "<https://www.apache.org/licenses/LICENSE-2.0>.\n"
+    "This is free software: you are free to change and redistribute it.\n"
+    "There is NO WARRANTY, to the extent permitted by law.\n";
+
 // Runs |program| with the shell words |args| in |dir|'s working directory, with a card on the
 // way in, so a program that ran on instead of answering its arguments would show it.
 RunResult RunWithArguments(const DataDir& dir, const std::string& program,
@@ -47,15 +55,23 @@ TEST(CommandLine, HelpVersionAndAnyOtherArgument) {
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind(std::string("Usage: ") + name + " [--help | --version]\n", 0), 0u);
     EXPECT_EQ(help.err, "");
+    // A build in the checkout keeps the designed data directory.
+    EXPECT_NE(help.out.find("otherwise in ../../ (relative to the working directory).\n"),
+              std::string::npos);
     const RunResult version = RunWithArguments(dir, bin, "--version");
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, std::string(name) + " (farecard) " FARE_VERSION "\n");
-    for (const char* args : {"--verbose", "-h", "''", "--help --version", "--help x"}) {
+    EXPECT_EQ(version.out, std::string(name) + " (farecard) " FARE_VERSION "\n" + kLicenceLines);
+    for (const auto& [args, reason] : {std::pair{"--verbose", "unknown argument '--verbose'"},
+                                       {"-h", "unknown argument '-h'"},
+                                       {"''", "unknown argument ''"},
+                                       {"--help --version", "too many arguments"},
+                                       {"--help x", "too many arguments"}}) {
       SCOPED_TRACE(args);
       const RunResult run = RunWithArguments(dir, bin, args);
       EXPECT_EQ(run.status, 2);
       EXPECT_EQ(run.out, "");
-      EXPECT_EQ(run.err.substr(run.err.find('\n') + 1), help.out);  // after the complaint line
+      EXPECT_EQ(run.err, name + std::string(": ") + reason + "\nTry '" + name +
+                             " --help' for more information.\n");
     }
     const RunResult full = RunWithArguments(dir, bin, "--version >/dev/full");
     EXPECT_EQ(full.status, 1);
