@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <set>
 
@@ -54,10 +55,14 @@ bool CheckpointJournal(Journal& journal) {
     ReportFileError(DataPath(kJournalName));
     return false;
   }
-  // Every record is put in place again (only what differs is written): a checkpoint must not
-  // trust marks that a failed write-back may have made untrue.
-  if (!ApplyJournal(journal, 0) || !SyncJournaledBooks(journal.scan.records) ||
-      !WipeJournal(journal, 0, to)) {
+  // Every record not known to be in place in this boot is put in place; one marked applied is
+  // left alone, so a card edited by hand since is not put back.
+  const auto& records = journal.scan.records;
+  const auto waiting = std::find_if(records.begin(), records.end(), [&](const JournalRecord& r) {
+    return r.mark != kAppliedMark || r.boot != journal.boot || journal.boot == "-";
+  });
+  if (!ApplyJournal(journal, static_cast<std::size_t>(waiting - records.begin())) ||
+      !SyncJournaledBooks(journal.scan.records) || !WipeJournal(journal, 0, to)) {
     return false;
   }
   journal.scan = JournalScan{};

@@ -163,9 +163,9 @@ TEST(CardFile, FailedWriteKeepsTheOldCardAndLeavesNoTemporaryFile) {
   }
 }
 
-// The card is written as an in-place write would write it: the umask rules a new card, an old
+// The card is replaced as a careful program replaces a file: the umask rules a new card, an old
 // card keeps its mode, and a card reached through a symbolic link stays a link.
-TEST(CardFile, CardIsWrittenLikeAFileWrittenInPlace) {
+TEST(CardFile, ReplacedCardKeepsItsModeAndItsLink) {
   namespace fs = std::filesystem;
   const auto mode = [](const std::string& path) {
     struct stat info {};
