@@ -23,7 +23,7 @@ bool HoldsAt(int fd, std::string_view bytes, std::uint64_t offset) {
 bool ApplyLogLine(const CardCommit& commit) {
   if (commit.log.name.empty()) return true;
   const std::string path = DataPath(commit.log.name);
-  const int fd = SeamOpen(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  const int fd = OpenDataFile(path, O_RDWR | O_CREAT);
   struct stat info {};
   bool ok = fd >= 0 && fstat(fd, &info) == 0;
   if (ok) {

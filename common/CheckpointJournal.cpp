@@ -12,9 +12,9 @@
 bool SyncJournaledBooks(const std::vector<JournalRecord>& records) {
   if (records.empty()) return true;
   const std::string card = DataPath(kCardFileName);
-  const std::string real = RealPathOf(card);
-  bool ok = SyncFileAt(real) && SyncDirectoryOf(real) &&
-            (DirectoryOf(real) == DirectoryOf(card) || SyncDirectoryOf(card));
+  const auto real = RealPathOf(card);
+  bool ok = real && SyncFileAt(*real) && SyncDirectoryOf(*real) &&
+            (DirectoryOf(*real) == DirectoryOf(card) || SyncDirectoryOf(card));
   std::set<std::string> logs;
   for (const JournalRecord& record : records) {
     if (!record.commit.log.name.empty()) logs.insert(record.commit.log.name);

@@ -22,7 +22,7 @@ struct Staged {
 bool Stage(CardCommit& commit, Staged& staged) {
   if (!commit.log.name.empty()) {
     const std::string path = DataPath(commit.log.name);
-    staged.log = SeamOpen(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    staged.log = OpenDataFile(path, O_RDWR | O_CREAT);
     struct stat info {};
     if (staged.log < 0 || fstat(staged.log, &info) != 0) {
       ReportFileError(path);
@@ -30,7 +30,9 @@ bool Stage(CardCommit& commit, Staged& staged) {
     }
     commit.log_length = static_cast<std::uint64_t>(info.st_size);
   }
-  staged.card = RealPathOf(DataPath(kCardFileName));
+  const auto card = RealPathOf(DataPath(kCardFileName));
+  if (!card) return false;
+  staged.card = *card;
   const auto beside = WriteBeside(staged.card, commit.card_line, false);
   if (beside) staged.beside = *beside;
   return beside.has_value();

@@ -38,7 +38,7 @@ void ReportFileError(const std::string& path) {
 }
 
 std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t limit) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenDataFile(path, O_RDONLY);
   if (fd < 0) return std::nullopt;
   std::string text(limit, '\0');
   std::size_t used = 0;
@@ -60,8 +60,8 @@ std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t l
 }
 
 int OpenForAppend(const std::string& path) {
-  const int fd = SeamOpen(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) ReportFileError(path);
+  const int fd = OpenDataFile(path, O_WRONLY | O_APPEND | O_CREAT);
+  if (fd < 0 && errno != EACCES) ReportFileError(path);
   return fd;
 }
 
@@ -85,13 +85,9 @@ bool AppendDurably(int fd, std::string_view bytes, const std::string& path) {
 }
 
 int LockFile(const std::string& path) {
-  int fd = SeamOpen(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  // A reader in a directory it may not write to can still lock an existing lock file.
-  if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    ReportFileError(path);
-    return -1;
-  }
+  bool writable = false;  // a lock needs no more than reading
+  const int fd = OpenOwnFile(path, true, writable);
+  if (fd < 0) return -1;
   int rc = 0;
   do {
     rc = flock(fd, LOCK_EX);

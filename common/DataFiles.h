@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include <sys/types.h>
+
 // Path of data file |name|: in the directory $FARE_DATA_DIR when that is set and not empty,
 // otherwise in "../../". Whether the directory exists is left to the file operations.
 std::string DataPath(std::string_view name);
@@ -23,8 +25,34 @@ std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t l
 bool WriteAllAt(int fd, std::string_view bytes, std::uint64_t offset);
 
 // The file that |path| names once every symbolic link is followed; |path| itself when it is no
-// link. The file need not exist.
-std::string RealPathOf(const std::string& path);
+// link. The file need not exist. In a directory that everyone may write to and whose sticky bit
+// is set, a link is followed only when it belongs to the user running the program or to the
+// directory's owner; nothing (detail on standard error) for any other link, and for a loop.
+std::optional<std::string> RealPathOf(const std::string& path);
+
+// Opens a file a person names (the card, a log, a report) through its links as RealPathOf
+// follows them, then with |flags| and |mode| (for a file it creates). A file opened for writing
+// that has a second name in such a shared directory is refused. -1, errno set, on failure; a
+// refusal is named on standard error.
+int OpenDataFile(const std::string& path, int flags, mode_t mode = 0666);
+
+// Opens one of the system's own files (a lock, the journal) for reading and writing, or for
+// reading only where it may not be written (|writable| tells), never through a link and never
+// waiting on a FIFO. A missing one is created exclusively (0666 less the umask) when |create|,
+// and is otherwise -1 with errno ENOENT and nothing said. A file it finds is used only when
+// MayTrust says so; otherwise it is left untouched and -1 is returned (errno EPERM), named on
+// standard error like any other failure.
+int OpenOwnFile(const std::string& path, bool create, bool& writable);
+
+// Whether the system's own file |fd|, found at |path|, may be trusted: a plain file with no other
+// name, that nobody outside the directory's group can write; in a directory everyone may write
+// to, it must also belong to the user running the program, to root or to the directory's owner.
+bool MayTrust(const std::string& path, int fd);
+
+// Whether the entry |path| (a file written beside another that a killed program left) may be
+// removed: it was made by the user running the program, root or the directory's owner, or in
+// a directory that only its owner and group may write to.
+bool MayRemove(const std::string& path);
 
 // The directory part of |path|, with its slash: "../../" for "../../usercard.txt".
 std::string DirectoryOf(const std::string& path);

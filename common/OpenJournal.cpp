@@ -63,15 +63,11 @@ bool CreateJournal(Journal& journal) {
 // leaves |journal| without one.
 bool OpenAndRead(Journal& journal, std::string& bytes, bool create) {
   const std::string path = DataPath(kJournalName);
-  journal.fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-  journal.writable = journal.fd >= 0;
-  // A reader in a directory it may not write to can still read the books it holds.
-  if (journal.fd < 0 && !create && (errno == EACCES || errno == EROFS)) {
-    journal.fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  }
+  journal.fd = OpenOwnFile(path, false, journal.writable);
   if (journal.fd < 0 && errno == ENOENT) return !create || CreateJournal(journal);
+  if (journal.fd < 0) return false;
   struct stat info {};
-  if (journal.fd < 0 || fstat(journal.fd, &info) != 0 ||
+  if (fstat(journal.fd, &info) != 0 ||
       !ReadAll(journal.fd, static_cast<std::uint64_t>(info.st_size), bytes)) {
     ReportFileError(path);
     return false;

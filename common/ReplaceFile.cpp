@@ -16,8 +16,6 @@ namespace {
 // The name of the file written beside a file it is to replace: nobody picks such a name, and
 // it is the only file the programs ever remove.
 constexpr std::string_view kBesideSuffix = ".farecard-new";
-// More links than this in a row are a loop; the open then fails with ELOOP.
-constexpr int kMostLinks = 40;
 
 // Gives the new file |fd| the owner (root may set it), the group and the mode of the file it
 // replaces, where they differ: a card in a group's shared directory stays the group's. A
@@ -36,7 +34,7 @@ bool KeepModeOf(int fd, const struct stat& old) {
 int CreateBeside(const std::string& beside) {
   constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   int fd = SeamOpen(beside.c_str(), kFlags, 0666);
-  if (fd < 0 && errno == EEXIST && SeamRemove(beside.c_str()) == 0) {
+  if (fd < 0 && errno == EEXIST && MayRemove(beside) && SeamRemove(beside.c_str()) == 0) {
     fd = SeamOpen(beside.c_str(), kFlags, 0666);
   }
   return fd;
@@ -75,20 +73,6 @@ std::string DirectoryOf(const std::string& path) {
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
-std::string RealPathOf(const std::string& path) {
-  std::string at = path;
-  for (int hop = 0; hop < kMostLinks; ++hop) {
-    struct stat info {};
-    if (lstat(at.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return at;
-    char target[PATH_MAX];
-    const ssize_t n = readlink(at.c_str(), target, sizeof target);
-    if (n <= 0 || static_cast<std::size_t>(n) == sizeof target) return at;
-    const std::string link(target, static_cast<std::size_t>(n));
-    at = link.front() == '/' ? link : DirectoryOf(at) + link;
-  }
-  return at;
-}
-
 std::optional<std::string> WriteBeside(const std::string& real, std::string_view bytes,
                                        bool durable) {
   const std::string beside = real + std::string(kBesideSuffix);
@@ -114,7 +98,9 @@ std::optional<std::string> WriteBeside(const std::string& real, std::string_view
 }
 
 bool ReplaceFile(const std::string& path, std::string_view bytes, bool durable) {
-  const std::string real = RealPathOf(path);
+  const auto found = RealPathOf(path);
+  if (!found) return false;
+  const std::string& real = *found;
   const auto beside = WriteBeside(real, bytes, durable);
   if (!beside) return false;
   if (!MoveOver(*beside, real)) {
@@ -128,7 +114,7 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, bool durable) 
 }
 
 bool SyncFileAt(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenDataFile(path, O_RDONLY);
   bool ok = fd >= 0 && SeamSync(fd) == 0;
   if (fd >= 0 && close(fd) != 0) ok = false;
   if (!ok) ReportFileError(path);

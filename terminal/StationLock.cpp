@@ -9,28 +9,13 @@
 #include "Terminal.h"
 #include "WhatTerm.h"
 
-namespace {
-
-// The system's own file, never replaced, so a lock on it always locks: a link is not followed,
-// and a name that is not a file to lock (a FIFO, say) never makes the open wait.
-int OpenStationLock(const std::string& path) {
-  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
-  // A terminal in a directory it may not write to can still lock an existing lock file.
-  if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = open(path.c_str(), O_RDONLY | kFlags);
-  return fd;
-}
-
-}  // namespace
-
 StationLock LockStation() {
   const std::string path = DataPath(std::to_string(WhatTerm) + ".lock");
   StationLock station;
-  const int fd = OpenStationLock(path);
-  if (fd < 0) {
-    ReportFileError(path);
-    return station;
-  }
+  // The system's own file, never replaced, so a lock on it always locks.
+  bool writable = false;  // a lock needs no more than reading
+  const int fd = OpenOwnFile(path, true, writable);
+  if (fd < 0) return station;
   int rc = 0;
   do {
     rc = flock(fd, LOCK_EX | LOCK_NB);

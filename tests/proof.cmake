@@ -9,7 +9,7 @@ fare_test(fuzz_regression_tests
 target_include_directories(fuzz_regression_tests PRIVATE ${CMAKE_SOURCE_DIR}/fuzz)
 target_compile_definitions(fuzz_regression_tests PRIVATE FUZZ_DIR="${CMAKE_SOURCE_DIR}/fuzz")
 # Proofs against the real programs: stops at random moments, terminals side by side on one
-# card, and hostile console input.
+# card, hostile console input, and data directories other users can write to.
 fare_test(proof_tests
-  SOURCES KillStormTest.cpp ConcurrentTerminalsTest.cpp HostileInputTest.cpp
+  SOURCES KillStormTest.cpp ConcurrentTerminalsTest.cpp HostileInputTest.cpp SharedDirectoryTest.cpp
   LIBS common)
