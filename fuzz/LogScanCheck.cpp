@@ -81,7 +81,11 @@ Outcome ReferenceScan(std::string_view text) {
       outcome.offset = words[i].offset;
       break;
     }
-    outcome.entries.push_back(Show(entry));
+    // Entries that no pass credits are not kept.
+    const bool surcharge =
+        entry.missedOffFee == 600 || entry.missedOffFee == 700 || entry.missedOffFee == 200;
+    const bool get_off = entry.inOut == 'O' && (entry.transfer == 'T' || entry.transfer == 'F');
+    if (surcharge || get_off) outcome.entries.push_back(Show(entry));
   }
   const std::string_view before = text.substr(0, outcome.offset);
   outcome.lines = static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));

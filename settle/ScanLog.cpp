@@ -190,7 +190,7 @@ ScanResult ScanLog(std::string_view text, bool is_last, EntryBlock& block) {
     const char* after = TakeRecord(at, whole, entry);
     if (after == nullptr)
       return {consumed, lines, whole.cut ? ScanStop::kNeedMore : ScanStop::kDamaged};
-    block.push_back(entry);
+    if (Credits(entry)) block.push_back(entry);
     lines += whole.lines;
     at = after;
   }

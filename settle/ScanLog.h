@@ -21,23 +21,23 @@ struct ScanResult {
 };
 
 // Scans log records from |text| and appends the part the allocation reads of each whole, valid
-// one to |block|, in order. A record is eleven fields separated by any white space, line ends
-// included (so lines need not match records): five 32-bit numbers, a letter, a 32-bit number,
-// two letters, two 64-bit numbers. A number is an optional sign and decimal digits, as many as
-// it has (leading zeros included); a letter is a field of exactly one character. |is_last| says
-// that |text| runs to the end of the log; otherwise a record that touches the end of |text| is
-// left for the next call (kNeedMore), and |consumed| says where it starts, only while every
-// byte of it so far may begin a whole, valid record: a record is damaged as soon as one byte
-// shows it, wherever the text ends. On kDamaged nothing of the damaged record is appended and
-// |consumed| is the offset where that record starts. Reads nothing but |text|.
+// one that credits anything (see Credits) to |block|, in order. A record is eleven fields separated
+// by any white space, line ends included (so lines need not match records): five 32-bit numbers, a
+// letter, a 32-bit number, two letters, two 64-bit numbers. A number is an optional sign and
+// decimal digits, as many as it has (leading zeros included); a letter is a field of exactly one
+// character. |is_last| says that |text| runs to the end of the log; otherwise a record that touches
+// the end of |text| is left for the next call (kNeedMore), and |consumed| says where it starts,
+// only while every byte of it so far may begin a whole, valid record: a record is damaged as soon
+// as one byte shows it, wherever the text ends. On kDamaged nothing of the damaged record is
+// appended and |consumed| is the offset where that record starts. Reads nothing but |text|.
 ScanResult ScanLog(std::string_view text, bool is_last, EntryBlock& block);
 
 // Reads records in the shape a terminal writes (eleven fields within 63 bytes, separated by
 // spaces and line ends, numbers of few digits) from |at| on, each with every byte tested at
-// once: appends them to |block|, adds the line ends passed to |lines|, and returns where it
-// stopped: |at| itself when the record there has another shape, valid or not, or when fewer
-// than 72 bytes are left to read before |end|; otherwise past the blank after the last record
-// taken. The general reading goes on from there. |at| is not blank.
+// once: appends those that credit anything to |block|, adds the line ends passed to |lines|, and
+// returns where it stopped: |at| itself when the record there has another shape, valid or not, or
+// when fewer than 72 bytes are left to read before |end|; otherwise past the blank after the last
+// record taken. The general reading goes on from there. |at| is not blank.
 const char* TakeCommonRecords(const char* at, const char* end, EntryBlock& block,
                               std::size_t& lines);
 

@@ -158,7 +158,7 @@ const char* TakeCommonRecords(const char* at, const char* end, EntryBlock& block
   while (end - at >= 72) {
     const char* const after = TakeCommonRecord(at, entry, record_lines);
     if (after == nullptr) break;
-    block.push_back(entry);
+    if (Credits(entry)) block.push_back(entry);
     lines += record_lines;
     at = after;
     if (*at <= ' ') break;

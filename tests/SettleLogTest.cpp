@@ -43,7 +43,7 @@ std::string Kept(const std::string& log) {
   EntryBlock block;
   while (words >> e.termId >> e.baseFee >> e.missedOffFee >> e.additionalFee >> e.cardId >>
          e.transfer >> e.prevFare >> e.prevVehicle >> e.inOut >> e.tagTime >> e.stamp) {
-    block.push_back(ToFareEntry(e));
+    if (Credits(ToFareEntry(e))) block.push_back(ToFareEntry(e));
   }
   return Show(block);
 }
@@ -94,7 +94,10 @@ TEST(SettleLog, WellFormedLogs) {
        "-2147483648 2147483647 600 -2147483648 2147483647 T 2147483647 S O -9223372036854775808 "
        "9223372036854775807\n"},
       {"leading zeros beyond any width",
-       "0006666 " + std::string(70000, '0') + "1 0 0 7 F 0 S I 1 2", "6666 1 0 0 7 F 0 S I 1 2\n"},
+       "0006666 " + std::string(70000, '0') + "1 0 0 7 F 0 S O 1 2", "6666 1 0 0 7 F 0 S O 1 2\n"},
+      {"get-ons that credit nothing",
+       "1111 1050 0 0 7 F 0 S I 1 2\n2222 0 0 100 7 F 1150 S O 2 2\n6666 0 0 0 7 Q 0 B O 3 3\n",
+       "2222 0 0 100 7 F 1150 S O 2 2\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
