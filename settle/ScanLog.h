@@ -51,7 +51,7 @@ struct Gap {
 
 // The longest record that CompactRecord leaves: eleven fields of at most 22 bytes (a sign, two
 // zeros and 19 digits), each with one blank after it.
-inline constexpr std::size_t kLongestCompactRecord = 11 * 23;
+inline constexpr std::size_t kLongestCompactRecord = std::size_t{11} * 23;
 
 // Rewrites the first |size| bytes of |text|, the start of a record that ScanLog left for the next
 // piece, so that it scans alike in less room, and returns the new size: a run of blanks becomes
