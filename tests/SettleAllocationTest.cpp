@@ -92,16 +92,12 @@ TEST(SettleAllocation, MyRoundTakesExactHalvesDown) {
     std::int64_t divisor;
     WideWon rounded;
   } rows[] = {
-      {1417500, 2400, 591},  // 590.625
-      {1732500, 2700, 642},  // 641.67
-      {1543500, 2520, 612},  // 612.5
-      {1822500, 2400, 759},  // 759.375
-      {1102500, 2100, 525},  // 525.0
+      // The quotients of the worked examples are rows of EachEntryAddsItsRow.
       {1, 2, 0},
       {3, 2, 1},
-      {-105, 2, -53},  // -52.5
-      {-2, 5, 0},      // -0.4
-      {-3, 5, -1},     // -0.6
+      {-105, 2, -53},
+      {-2, 5, 0},
+      {-3, 5, -1},
       {105, -2, -53},
       {-105, -2, 52},
       // An odd quotient beyond 2^52 and an exact half there, where a double is off by one.
