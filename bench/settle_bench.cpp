@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int kRepetitions = 7;
+constexpr int kRepetitions = 15;
 constexpr double kMaxBytesPerEntry = 40;
 constexpr double kMinAwkRatio = 5;
 constexpr double kMaxWcRatio = 4;
