@@ -32,6 +32,8 @@ void CreditTransferTrip(const FareEntry& entry, Income& income) {
 }  // namespace
 
 void TransferCalculator(const EntryTable& table, Income income, std::size_t count) {
-  CreditEntries(table, count, income, CreditTransferTrip);
+  // Through a lambda, so that the credit of one entry is inlined into the walk.
+  CreditEntries(table, count, income,
+                [](const FareEntry& entry, Income& totals) { CreditTransferTrip(entry, totals); });
   GeneralCalculator(table, income, count);
 }
