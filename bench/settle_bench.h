@@ -27,6 +27,14 @@ struct ChildRun {
   int status = -1;         // exit status, or -1 when it did not exit normally
 };
 
+// The time from the start of |terminal| in |workdir| (terminal 1 chosen) to its tag menu, in
+// milliseconds: alone when |settle| is empty, otherwise started as soon as a run of |settle|
+// there has its logs open, so that it needs the card lock while settle reads. Negative when a
+// program failed, or when settle was done before the menu showed (the figure would not be one
+// beside it). Stops both programs before it returns.
+double TerminalStart(const std::string& terminal, const std::string& settle,
+                     const std::string& workdir);
+
 // Runs |argv| (argv[0] is the program path, looked up in PATH) in |workdir| with standard
 // output to |out_path| and standard error discarded, and waits for it. |processors| above 0
 // confines the program to that many of the processors this process may use.

@@ -1,5 +1,7 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <string>
 
 #include "settle_bench.h"
 
@@ -27,7 +30,75 @@ void ConfineTo(int count) {
   sched_setaffinity(0, sizeof set, &set);
 }
 
+// Starts |program| in |workdir| with standard input and output from |in| and to |out| (-1:
+// /dev/null) and standard error discarded.
+pid_t Start(const std::string& program, const std::string& workdir, int in, int out) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  const int null = open("/dev/null", O_RDWR);
+  if (null < 0 || dup2(in < 0 ? null : in, 0) < 0 || dup2(out < 0 ? null : out, 1) < 0 ||
+      dup2(null, 2) < 0 || chdir(workdir.c_str()) != 0) {
+    _exit(126);
+  }
+  execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+  _exit(127);
+}
+
+// Whether process |pid| has a terminal log open.
+bool HasLogOpen(pid_t pid) {
+  const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+  DIR* fds = opendir(dir.c_str());
+  if (fds == nullptr) return false;
+  bool open = false;
+  for (dirent* fd = readdir(fds); fd != nullptr && !open; fd = readdir(fds)) {
+    char target[4096];
+    const ssize_t n = readlink((dir + "/" + fd->d_name).c_str(), target, sizeof target - 1);
+    open = n > 0 && std::string(target, static_cast<std::size_t>(n)).ends_with("66.txt");
+  }
+  closedir(fds);
+  return open;
+}
+
+void Reap(pid_t pid) {
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
 }  // namespace
+
+double TerminalStart(const std::string& terminal, const std::string& settle,
+                     const std::string& workdir) {
+  const pid_t settling = settle.empty() ? -1 : Start(settle, workdir, -1, -1);
+  while (settling > 0 && !HasLogOpen(settling)) {
+    if (waitpid(settling, nullptr, WNOHANG) == settling) return -1;
+  }
+  int in[2], out[2];
+  if (pipe(in) != 0 || pipe(out) != 0) return -1;
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t serving = Start(terminal, workdir, in[0], out[1]);
+  close(in[0]);
+  close(out[1]);
+  std::string shown;
+  bool menu = false;
+  if (write(in[1], "1\n", 2) == 2) {
+    char piece[4096];
+    ssize_t n = 0;
+    while (!menu && (n = read(out[0], piece, sizeof piece)) > 0) {
+      shown.append(piece, static_cast<std::size_t>(n));
+      menu = shown.find("| 1.Get on  |") != std::string::npos;
+    }
+  }
+  const double ms =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() * 1e3;
+  const bool beside = settling < 0 || waitpid(settling, nullptr, WNOHANG) == 0;
+  kill(serving, SIGINT);
+  close(in[1]);
+  close(out[0]);
+  Reap(serving);
+  if (settling > 0) Reap(settling);
+  return beside && menu ? ms : -1;
+}
 
 ChildRun RunChild(const std::vector<std::string>& argv, const std::string& workdir,
                   const std::string& out_path, int processors) {

@@ -22,10 +22,11 @@ using NumberReader = InputNumber (*)(std::FILE*);
 // back to the same card.
 std::string CheckCardLine(std::string_view bytes, CardParser parse = ParseCardLine);
 
-// The log scanner: its entries (the fields the allocation reads), its stop, the offset and the
-// line ends it reports match the reference reading of whole records; it only appends to the
-// block; and the same bytes fed in pieces, as the settlement streams a log, give the same
-// entries and the same stop at the same offset.
+// The log scanner: its entries (the fields the allocation reads of each record a pass credits),
+// its stop, the offset and the line ends it reports match the reference reading of whole
+// records; it only appends to the block; and the same bytes fed in pieces, the unfinished record
+// carried over compacted as the settlement streams a log, give the same entries and the same
+// stop at the same offset, with no record carried beyond its bound.
 std::string CheckLogScan(std::string_view bytes, LogScanner scan = ScanLog);
 
 // The menu input reader, fed |bytes| through a memory stream and answered as the tag menu does

@@ -1,14 +1,12 @@
-// How a pass goes over the entry table: every pass credits a sum of per-entry terms, so two
-// threads may each sum half of the entries, as long as the result is the one a single walk in
-// table order gives.
+// How a pass goes over the entry table: every pass credits a sum of per-entry terms, and sums
+// of 128-bit totals never leave their range, so they add up alike in any order. Two threads may
+// therefore each sum half of the entries.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <system_error>
 #include <thread>
 
-#include "Allocation.h"
 #include "Settle.h"
 
 // Below this many entries a second thread costs more than it saves.
@@ -26,68 +24,37 @@ void ForEachEntryIn(const EntryTable& table, std::size_t from, std::size_t to, C
   }
 }
 
-// The credits of a share of the entries, and the sum of their sizes. While the totals handed
-// to a pass and the sizes of all its credits add up to less than 2^63, no running total, nor
-// their sum, can have left the 64-bit range in any order, so no credit was refused and the
-// shares add up to what one walk in table order gives. |wide| records that the sizes alone
-// reached 2^63.
-struct PartialIncome {
-  std::int64_t subway = 0;
-  std::int64_t bus = 0;
-  std::uint64_t size = 0;
-  bool wide = false;
-};
-
-inline std::uint64_t Size(std::int64_t amount) {
-  return amount < 0 ? 0 - static_cast<std::uint64_t>(amount) : static_cast<std::uint64_t>(amount);
-}
-
-// Credit for a share: the same terms, added without a check, since |size| bounds them.
-inline bool Credit(PartialIncome& part, std::int64_t to_subway, std::int64_t to_bus) {
-  part.wide = part.wide || __builtin_add_overflow(part.size, Size(to_subway), &part.size) ||
-              __builtin_add_overflow(part.size, Size(to_bus), &part.size) ||
-              part.size >= std::uint64_t{1} << 63;
-  if (!part.wide) {
-    part.subway += to_subway;
-    part.bus += to_bus;
-  }
-  return true;
-}
-
-// Whether |income| plus the two shares is what one walk in table order gives (see
-// PartialIncome); if so, adds them to |income|.
-bool AddShares(Income& income, const PartialIncome& first, const PartialIncome& second);
-
 // Applies |credit(entry, totals)| to each of the first |count| entries of |table|, adding to
-// |income| exactly as one walk in table order would. Two threads each take half of the entries
-// when the process may run on two processors and there are enough entries; when the shares
-// cannot be shown to add up to the same totals (they come near the 64-bit range), or a thread
-// cannot be had, the entries are walked again in one pass.
+// |income|. Two threads each take half of the entries when the process may run on two
+// processors and there are enough entries; when no thread can be had, this one takes both.
 template <typename CreditOne>
 void CreditEntries(const EntryTable& table, std::size_t count, Income& income, CreditOne credit) {
   std::size_t entries = 0;
   for (const EntryBlock& block : table) entries += block.size();
   if (count > entries) count = entries;
-  const auto walk_all = [&] {
+  if (count < 2 * kEntriesPerThread || UsableProcessors() < 2) {
     ForEachEntryIn(table, 0, count, [&](const FareEntry& entry) { credit(entry, income); });
+    return;
+  }
+  // Each half is summed into totals of its own and handed over once at the end, so the two
+  // threads never write to the same cache line while they sum.
+  Income halves[2];
+  const auto sum = [&](std::size_t half) {
+    Income part;
+    ForEachEntryIn(table, half == 0 ? 0 : count / 2, half == 0 ? count / 2 : count,
+                   [&](const FareEntry& entry) { credit(entry, part); });
+    halves[half] = part;
   };
-  if (count < 2 * kEntriesPerThread || UsableProcessors() < 2) return walk_all();
-  // Each thread sums into totals of its own and hands them over once at the end, so the two
-  // never write to the same cache line while they sum.
-  const auto sum = [&](std::size_t from, std::size_t to, PartialIncome& result) {
-    PartialIncome part;
-    ForEachEntryIn(table, from, to, [&](const FareEntry& e) { credit(e, part); });
-    result = part;
-  };
-  PartialIncome first;
-  PartialIncome second;
   std::thread helper;
   try {
-    helper = std::thread([&] { sum(count / 2, count, second); });
+    helper = std::thread(sum, 1);
   } catch (const std::system_error&) {
-    return walk_all();
+    sum(1);
   }
-  sum(0, count / 2, first);
-  helper.join();
-  if (!AddShares(income, first, second)) walk_all();
+  sum(0);
+  if (helper.joinable()) helper.join();
+  for (const Income& part : halves) {
+    income.subwayIncome += part.subwayIncome;
+    income.busIncome += part.busIncome;
+  }
 }

@@ -7,8 +7,9 @@
 // cannot be read at all stops the run like a missing one: settling without it would report
 // totals that silently lack a terminal's income.
 void DBRead(unsigned threads) {
+  LogSnapshots logs;
   EntryTable table;
-  if (!LoadLogs(table, threads)) {
+  if (!SnapshotLogs(logs) || !LoadLogs(logs, table, threads)) {
     std::puts("Cannot find DB!");
     return;
   }

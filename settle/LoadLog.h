@@ -1,7 +1,9 @@
 // Streams terminal logs into the entry table.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "Settle.h"
@@ -13,14 +15,40 @@ enum class LoadOutcome {
   kUnreadable,  // the log could not be opened or read
 };
 
-// Appends the records of the open log |fd| (named |path| in messages) to |block|, reading
-// |chunk_bytes| at a time (more than zero), so memory stays flat however long the log is; a
-// record longer than that is read whole all the same, the buffer growing to hold it. A damaged
-// record costs only itself: nothing of it is appended, a line naming the file, the line and the
-// byte offset where it starts goes to standard error, and the reading goes on at the start of
-// the line after the one where that record began. kUnreadable also prints a detail on standard
-// error; the block may then hold part of the log. Does not close |fd|.
-LoadOutcome ReadLog(int fd, const std::string& path, EntryBlock& block,
+// A log as the settlement found it: open for reading, and its length at that moment.
+struct LogSnapshot {
+  int fd = -1;
+  std::string path;
+  std::uint64_t length = 0;
+};
+
+// The six logs, in log order.
+using LogSnapshots = std::array<LogSnapshot, kLogTermIds.size()>;
+
+// Opens the log at |path| into |log| and notes its length. Only a regular file is a log: the open
+// never blocks (a FIFO without a writer would), and a FIFO, a device, a directory or a socket is
+// refused. False, with |log| closed and a detail on standard error, on any failure.
+bool OpenLog(const std::string& path, LogSnapshot& log);
+
+// Takes the card lock (so that a tag a crash cut off is completed or dropped first), opens the
+// six logs and notes their lengths, and releases the lock: the logs are then read without it,
+// and what they held at that moment is what is settled. False, with every log closed and a
+// detail on standard error, when the lock cannot be had or a log cannot be opened.
+bool SnapshotLogs(LogSnapshots& logs);
+
+// Closes every log of |logs| that is open.
+void CloseLogs(LogSnapshots& logs);
+
+// Appends the records of the first |log.length| bytes of the open log |log| to |block|, reading
+// |chunk_bytes| at a time (more than zero). Memory stays flat however long the log is and
+// whatever it holds: a record that runs on past a piece is carried over with its blanks and
+// leading zeros compacted, so a record of any length is still read. A damaged record costs only
+// itself: nothing of it is appended, a line naming the file, the line and the byte offset where
+// it starts goes to standard error, and the reading goes on at the start of the line after the
+// one where that record began. kUnreadable, with a detail on standard error, when a read fails
+// or the log ends before its length; the block may then hold part of the log. Does not close
+// the log.
+LoadOutcome ReadLog(const LogSnapshot& log, EntryBlock& block,
                     std::size_t chunk_bytes = kReadChunkBytes);
 
 // ReadLog on the log at |path|, which it opens and closes; kUnreadable when it cannot be
@@ -28,11 +56,10 @@ LoadOutcome ReadLog(int fd, const std::string& path, EntryBlock& block,
 LoadOutcome LoadLog(const std::string& path, EntryBlock& block,
                     std::size_t chunk_bytes = kReadChunkBytes);
 
-// Loads the six logs into |table|, one block each in log order, with up to |threads| threads
-// (at least one) that take the logs largest first. Every log is opened before any is read:
-// false, with nothing loaded, when one cannot be opened; false as well when one cannot be read
-// to its end. Either failure prints a detail on standard error.
-bool LoadLogs(EntryTable& table, unsigned threads);
+// Reads the six logs of |logs| into |table|, one block each in log order, with up to |threads|
+// threads (at least one) that take the logs largest first, and closes them. False when one
+// cannot be read to its length (detail on standard error).
+bool LoadLogs(LogSnapshots& logs, EntryTable& table, unsigned threads);
 
 // Reserves room in |block|, beyond the entries it holds, for as many entries as a log of
 // |log_bytes| bytes can hold at most: every record takes at least 22 bytes with the blank after it.

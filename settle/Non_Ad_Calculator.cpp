@@ -9,14 +9,14 @@ namespace {
 // A surcharge stands for a ride that was never tagged off; it is credited as if that ride had
 // ended with the surcharge as its fee. The entry's terminal, direction and transfer flag do not
 // matter here.
-template <typename Totals>
-void CreditSurcharge(const FareEntry& entry, Totals& income) {
+void CreditSurcharge(const FareEntry& entry, Income& income) {
   switch (entry.surcharge) {
     case Surcharge::kSubwayTransferOff: {
       // A subway transfer ride after a bus ride at the base fare.
       const std::int64_t trip = kBaseFare + kMissedSubwayTransferOff;
       if (const auto bus = BusShare(trip, kBaseFare, kBaseFare)) {
-        Credit(income, trip - *bus, *bus);
+        income.subwayIncome += trip - *bus;
+        income.busIncome += *bus;
       }
       break;
     }
@@ -24,11 +24,14 @@ void CreditSurcharge(const FareEntry& entry, Totals& income) {
       // A bus transfer ride after a subway ride that cost prevFare.
       const std::int64_t first_leg = entry.prevFare;
       const std::int64_t trip = first_leg + kMissedBusTransferOff;
-      if (const auto bus = BusShare(trip, trip, first_leg)) Credit(income, trip - *bus, *bus);
+      if (const auto bus = BusShare(trip, trip, first_leg)) {
+        income.subwayIncome += trip - *bus;
+        income.busIncome += *bus;
+      }
       break;
     }
     case Surcharge::kSubwayOff:
-      Credit(income, kBaseFare + kMissedSubwayOff, 0);
+      income.subwayIncome += kBaseFare + kMissedSubwayOff;
       break;
     case Surcharge::kNone:
       break;
@@ -40,7 +43,8 @@ void CreditSurcharge(const FareEntry& entry, Totals& income) {
 void Non_Ad_Calculator(const EntryTable& table, std::size_t count) {
   Income income;
   income.runTime = CurrentTime();
+  // Through a lambda, so that the credit of one entry is inlined into the walk.
   CreditEntries(table, count, income,
-                [](const FareEntry& entry, auto& totals) { CreditSurcharge(entry, totals); });
+                [](const FareEntry& entry, Income& totals) { CreditSurcharge(entry, totals); });
   TransferCalculator(table, income, count);
 }

@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -41,12 +42,35 @@ void AppendReport(std::string_view name, const std::string& lines) {
   if (!written) std::printf("Cannot write %s!\n", path.c_str());
 }
 
-void PrintSummary(const std::string& date_line, const Income& income) {
+// The report's three figures, each within 64 bits.
+struct Figures {
+  std::int64_t overall = 0;
+  std::int64_t subway = 0;
+  std::int64_t bus = 0;
+};
+
+bool Narrow(WideWon wide, std::int64_t& narrow) {
+  narrow = static_cast<std::int64_t>(wide);
+  return narrow == wide;
+}
+
+std::string Decimal(WideWon value) {
+  const bool negative = value < 0;
+  std::string digits;
+  do {
+    const auto digit = static_cast<int>(value % 10);
+    digits.insert(digits.begin(), static_cast<char>('0' + (negative ? -digit : digit)));
+    value /= 10;
+  } while (value != 0);
+  return negative ? "-" + digits : digits;
+}
+
+void PrintSummary(const std::string& date_line, const Figures& figures) {
   std::puts(kRule);
   std::fputs(date_line.c_str(), stdout);
-  std::printf("Overall Fee : %" PRId64 " Won\n", income.subwayIncome + income.busIncome);
-  std::printf("Subway Fee : %" PRId64 " Won\n", income.subwayIncome);
-  std::printf("Bus Fee : %" PRId64 " Won\n", income.busIncome);
+  std::printf("Overall Fee : %" PRId64 " Won\n", figures.overall);
+  std::printf("Subway Fee : %" PRId64 " Won\n", figures.subway);
+  std::printf("Bus Fee : %" PRId64 " Won\n", figures.bus);
   std::puts(kRule);
 }
 
@@ -55,13 +79,24 @@ void PrintSummary(const std::string& date_line, const Income& income) {
 // Each report is written on its own: one operator's report failing is no reason to keep the
 // other's lines back, and the summary is still printed because the totals are right; the
 // failure line tells which report lacks them.
+// Totals that do not fit the report are refused whole: a report line wrapped around, or cut
+// to fit, would pass a wrong sum for the books.
 void OutputHandler(const EntryTable& /*table*/, Income income, std::size_t /*count*/) {
+  Figures figures;
+  if (!Narrow(income.subwayIncome, figures.subway) || !Narrow(income.busIncome, figures.bus) ||
+      !Narrow(income.subwayIncome + income.busIncome, figures.overall)) {
+    std::puts("Income out of range!");
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: subway %s won, bus %s won: beyond the report's 64-bit figures\n",
+                 program_invocation_short_name, Decimal(income.subwayIncome).c_str(),
+                 Decimal(income.busIncome).c_str());
+    return;
+  }
   const LocalDate date = ToLocalDate(income.runTime);
   const std::string date_line =
       Format("Date : %d-%d-%d %d:%d\n", date.year, date.month, date.day, date.hour, date.minute);
   AppendReport(kSubwayReportName,
-               date_line + Format("Subway Income : %" PRId64 " Won\n", income.subwayIncome));
-  AppendReport(kBusReportName,
-               date_line + Format("Bus Income : %" PRId64 " Won\n", income.busIncome));
-  PrintSummary(date_line, income);
+               date_line + Format("Subway Income : %" PRId64 " Won\n", figures.subway));
+  AppendReport(kBusReportName, date_line + Format("Bus Income : %" PRId64 " Won\n", figures.bus));
+  PrintSummary(date_line, figures);
 }

@@ -9,14 +9,14 @@
 
 namespace {
 
-constexpr int kFieldsPerRecord = 11;
-
-// The text being scanned, whether it is the end of the log, and the line ends passed within
-// the record under way.
+// The text being scanned, whether it is the end of the log, the line ends passed within the
+// record under way, and whether a take failed only because the text ended: every byte of the
+// record so far may still begin a whole, valid record.
 struct Text {
   const char* end;
   bool is_last;
   std::size_t lines;
+  bool cut = false;
 };
 
 // Blank as the log's stream format counts it. Fields are digits and letters, all above the
@@ -86,29 +86,42 @@ std::uint64_t DigitsValue(const char* from, const char* to) {
   return value;
 }
 
-// Reads the number field that starts at |at|, past its blanks; like the Take functions below.
-// The number is worked out only when it is kept or has as many digits as the
-// largest value of its type: the range check of any shorter one is the count of its digits.
+// Whether the digits [digits, end) with the sign |negative| are a value of Number, kept in
+// |out| when it is set. The value is worked out only when it is kept or has as many digits as
+// the largest value of its type: the range check of any shorter one is the count of its digits.
 // Leading zeros count only then, since a number may have any amount of them.
+template <typename Number>
+bool InRange(bool negative, const char* digits, const char* end, Number* out) {
+  constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<Number>::max());
+  constexpr int kMaxDigits = std::numeric_limits<Number>::digits10 + 1;
+  if (end - digits >= kMaxDigits) {
+    while (*digits == '0' && end - digits > 1) ++digits;
+    if (end - digits > kMaxDigits) return false;
+  }
+  if (out != nullptr || end - digits == kMaxDigits) {
+    const std::uint64_t magnitude = DigitsValue(digits, end);
+    if (magnitude > kMax + (negative ? 1 : 0)) return false;
+    // Negated in unsigned arithmetic, so the lowest value needs no special case.
+    if (out != nullptr) *out = static_cast<Number>(negative ? 0 - magnitude : magnitude);
+  }
+  return true;
+}
+
+// Reads the number field that starts at |at|, past its blanks; like the Take functions below.
+// A field that runs into the end of a piece is cut, not damaged, while its digits so far are
+// still in range: the next piece may complete it.
 template <typename Number>
 const char* TakeAnyNumber(const char* at, Text& text, Number* out) {
   const bool negative = at != text.end && *at == '-';
   if (at != text.end && (*at == '-' || *at == '+')) ++at;
   const char* significant = at;
   at = DigitsEnd(at, text.end);
+  if (at == text.end && !text.is_last) {
+    text.cut = InRange<Number>(negative, significant, at, nullptr);
+    return nullptr;
+  }
   if (at == significant || !EndsField(at, text)) return nullptr;
-  constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<Number>::max());
-  constexpr int kMaxDigits = std::numeric_limits<Number>::digits10 + 1;
-  if (at - significant >= kMaxDigits) {
-    while (*significant == '0' && at - significant > 1) ++significant;
-    if (at - significant > kMaxDigits) return nullptr;
-  }
-  if (out != nullptr || at - significant == kMaxDigits) {
-    const std::uint64_t magnitude = DigitsValue(significant, at);
-    if (magnitude > kMax + (negative ? 1 : 0)) return nullptr;
-    // Negated in unsigned arithmetic, so the lowest value needs no special case.
-    if (out != nullptr) *out = static_cast<Number>(negative ? 0 - magnitude : magnitude);
-  }
+  if (!InRange(negative, significant, at, out)) return nullptr;
   return PastField(at, text);
 }
 
@@ -124,6 +137,10 @@ const char* TakeNumber(const char* at, Text& text, Number* out) {
 const char* TakeLetter(const char* at, Text& text, char* out) {
   if (at == nullptr) return nullptr;
   at = SkipBlanks(at, text);
+  if (!text.is_last && (at == text.end || at + 1 == text.end)) {
+    text.cut = true;
+    return nullptr;
+  }
   if (at == text.end || !EndsField(at + 1, text)) return nullptr;
   if (out != nullptr) *out = *at;
   return PastField(at + 1, text);
@@ -149,18 +166,6 @@ const char* TakeRecord(const char* at, Text& text, FareEntry& e) {
   return TakeNumber<std::int64_t>(at, text, nullptr);
 }
 
-// Whether the record at |at| has all its fields whole within the text. Asked only after a
-// failed take: if they are not, the failure may be the cut of a piece, not damage.
-bool RecordFits(const char* at, Text text) {
-  for (int field = 0; field < kFieldsPerRecord; ++field) {
-    at = SkipBlanks(at, text);
-    if (at == text.end) return false;
-    while (at != text.end && !IsBlank(*at)) ++at;
-    if (!EndsField(at, text)) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 ScanResult ScanLog(std::string_view text, bool is_last, EntryBlock& block) {
@@ -180,13 +185,12 @@ ScanResult ScanLog(std::string_view text, bool is_last, EntryBlock& block) {
       continue;
     }
     whole.lines = 0;
+    whole.cut = false;
     FareEntry entry;
     const char* after = TakeRecord(at, whole, entry);
-    if (after == nullptr) {
-      const bool may_go_on = !is_last && !RecordFits(at, whole);
-      return {consumed, lines, may_go_on ? ScanStop::kNeedMore : ScanStop::kDamaged};
-    }
-    block.push_back(entry);
+    if (after == nullptr)
+      return {consumed, lines, whole.cut ? ScanStop::kNeedMore : ScanStop::kDamaged};
+    if (Credits(entry)) block.push_back(entry);
     lines += whole.lines;
     at = after;
   }

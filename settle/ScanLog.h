@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "Settle.h"
 
@@ -19,21 +21,42 @@ struct ScanResult {
 };
 
 // Scans log records from |text| and appends the part the allocation reads of each whole, valid
-// one to |block|, in order. A record is eleven fields separated by any white space, line ends
-// included (so lines need not match records): five 32-bit numbers, a letter, a 32-bit number,
-// two letters, two 64-bit numbers. A number is an optional sign and decimal digits, as many as
-// it has (leading zeros included); a letter is a field of exactly one character. |is_last| says
-// that |text| runs to the end of the log; otherwise a record or a field that touches the end of
-// |text| is left for the next call (kNeedMore) and |consumed| says where it starts. On kDamaged
-// nothing of the damaged record is appended and |consumed| is the offset where that record
-// starts. Reads nothing but |text|.
+// one that credits anything (see Credits) to |block|, in order. A record is eleven fields separated
+// by any white space, line ends included (so lines need not match records): five 32-bit numbers, a
+// letter, a 32-bit number, two letters, two 64-bit numbers. A number is an optional sign and
+// decimal digits, as many as it has (leading zeros included); a letter is a field of exactly one
+// character. |is_last| says that |text| runs to the end of the log; otherwise a record that touches
+// the end of |text| is left for the next call (kNeedMore), and |consumed| says where it starts,
+// only while every byte of it so far may begin a whole, valid record: a record is damaged as soon
+// as one byte shows it, wherever the text ends. On kDamaged nothing of the damaged record is
+// appended and |consumed| is the offset where that record starts. Reads nothing but |text|.
 ScanResult ScanLog(std::string_view text, bool is_last, EntryBlock& block);
 
 // Reads records in the shape a terminal writes (eleven fields within 63 bytes, separated by
 // spaces and line ends, numbers of few digits) from |at| on, each with every byte tested at
-// once: appends them to |block|, adds the line ends passed to |lines|, and returns where it
-// stopped: |at| itself when the record there has another shape, valid or not, or when fewer
-// than 72 bytes are left to read before |end|; otherwise past the blank after the last record
-// taken. The general reading goes on from there. |at| is not blank.
+// once: appends those that credit anything to |block|, adds the line ends passed to |lines|, and
+// returns where it stopped: |at| itself when the record there has another shape, valid or not, or
+// when fewer than 72 bytes are left to read before |end|; otherwise past the blank after the last
+// record taken. The general reading goes on from there. |at| is not blank.
 const char* TakeCommonRecords(const char* at, const char* end, EntryBlock& block,
                               std::size_t& lines);
+
+// A byte of a compacted record that stands for more of the log than itself: the byte at |at|
+// stands for |bytes| more bytes and |lines| more line ends.
+struct Gap {
+  std::size_t at = 0;
+  std::uint64_t bytes = 0;
+  std::uint64_t lines = 0;
+};
+
+// The longest record that CompactRecord leaves: eleven fields of at most 22 bytes (a sign, two
+// zeros and 19 digits), each with one blank after it.
+inline constexpr std::size_t kLongestCompactRecord = std::size_t{11} * 23;
+
+// Rewrites the first |size| bytes of |text|, the start of a record that ScanLog left for the next
+// piece, so that it scans alike in less room, and returns the new size: a run of blanks becomes
+// one blank (a line end when it held one) and a run of leading zeros of a field becomes two
+// zeros. |gaps|, in order, tells which bytes stand for more than themselves, before and after.
+// Since ScanLog leaves a record only while it may still be whole and valid, the result is at most
+// kLongestCompactRecord bytes, however many blanks and zeros the record holds.
+std::size_t CompactRecord(char* text, std::size_t size, std::vector<Gap>& gaps);

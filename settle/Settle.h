@@ -30,8 +30,17 @@ struct FareEntry {
   bool atBusStation = false;  // the entry's termId is the bus station's
 };
 
-// The entries of one log, in line order: one block, reserved up front from the size of the log
-// (see ReserveBlock), so it never grows by a doubling copy.
+// Whether any pass credits |entry|: it carries a surcharge, or it is a get-off whose transfer
+// flag is 'T' or 'F'. Only such entries are kept in the table: the others, get-ons for the most
+// part, add nothing to any total, and leaving them out makes the table about half as large.
+inline bool Credits(const FareEntry& entry) {
+  return entry.surcharge != Surcharge::kNone ||
+         (entry.inOut == 'O' && (entry.transfer == 'T' || entry.transfer == 'F'));
+}
+
+// The entries of one log that credit anything (see Credits), in line order: one block,
+// reserved up front from the size of the log (see ReserveBlock), so it never grows by a
+// doubling copy.
 using EntryBlock = std::vector<FareEntry>;
 
 // Every entry of the six logs: one block per log, in log order. The logs are read side by side,
@@ -44,19 +53,24 @@ FareEntry ToFareEntry(const LogEntry& entry);
 // The surcharge that a missedOffFee of |missed_off_fee| stands for.
 Surcharge SurchargeOf(std::int32_t missed_off_fee);
 
-// The running totals of one settlement run. 64-bit, so no number of entries can overflow them.
+// A sum of won in 128 bits: every credit of a log entry lies within 2^62 won, so no number of
+// entries, in any order, can carry a sum out of its range, and addition never refuses a credit.
+__extension__ typedef __int128 WideWon;
+
+// The running totals of one settlement run. Only the report narrows them to its 64-bit numbers.
 struct Income {
-  std::int64_t subwayIncome = 0;  // won credited to the subway operator; may be negative
-  std::int64_t busIncome = 0;     // won credited to the bus operator; may be negative
-  std::int64_t runTime = 0;       // seconds since the epoch when the allocation started
+  WideWon subwayIncome = 0;  // won credited to the subway operator; may be negative
+  WideWon busIncome = 0;     // won credited to the bus operator; may be negative
+  std::int64_t runTime = 0;  // seconds since the epoch when the allocation started
 };
 
 // Loads the six logs and runs the allocation chain on them, reading the logs side by side on
 // as many threads as the process may run on (at most one per log); the totals do not depend
-// on that number. A log that is missing or cannot be read prints "Cannot find DB!" and ends
-// the run: nothing is computed and no report file is created or changed. A damaged record
-// costs only itself: it is named on standard error, and the reading of its log goes on at the
-// next line.
+// on that number. The logs are settled as they stood while the card lock was held, and only
+// that long: see SnapshotLogs. A log that is missing or cannot be read, or a card lock that
+// cannot be had, prints "Cannot find DB!" and ends the run: nothing is computed and no report
+// file is created or changed. A damaged record costs only itself: it is named on standard
+// error, and the reading of its log goes on at the next line.
 void DBRead();
 
 // DBRead with |threads| loading threads (at least one is used).
@@ -81,9 +95,11 @@ void GeneralCalculator(const EntryTable& table, Income income, std::size_t count
 // The income report: appends a date line and an income line to each operator's report file
 // and prints the summary block. Uses only |income|. A report that cannot be written is named
 // in one line on standard output (detail on standard error); the other report is still
-// written and the summary still printed, since the totals themselves are right.
+// written and the summary still printed, since the totals themselves are right. Totals whose
+// subway, bus or overall figure lies beyond 64 bits cannot be reported: "Income out of range!"
+// (the totals on standard error), and neither report is touched.
 void OutputHandler(const EntryTable& table, Income income, std::size_t count);
 
-// Rounds a share to whole won as ceil(x - 0.5): an exact half rounds down. Needs |x| below
-// 2^53, where a double still holds every whole number.
-std::int64_t myRound(double x);
+// Rounds the share |numerator| / |divisor| to whole won as ceil(x - 1/2), exactly: an exact
+// half rounds down. Needs a divisor other than 0 and |numerator| below 2^125.
+WideWon myRound(WideWon numerator, std::int64_t divisor);

@@ -36,6 +36,3 @@ inline constexpr std::size_t kReadChunkBytes = std::size_t{64} * 1024;
 // The shortest record: eleven one-character fields, ten blanks between them and one after. A
 // log of n bytes holds at most n / kShortestRecordBytes records.
 inline constexpr std::size_t kShortestRecordBytes = 22;
-
-// A share is only rounded to whole won where a double still holds every whole number.
-inline constexpr double kMaxShare = 9007199254740992.0;  // 2^53

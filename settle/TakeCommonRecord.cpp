@@ -83,20 +83,29 @@ template <typename Number>
   return true;
 }
 
+// The value of a number field that FieldNumber has accepted with at most seven digits.
+[[gnu::always_inline]] inline std::int32_t Value(const char* at, const Window& w, Field f) {
+  std::int32_t value = 0;
+  FieldNumber(at, w, f, 7, &value);
+  return value;
+}
+
 }  // namespace
 
 namespace {
 
-// One record of the common shape at |at|, which has 72 bytes to read: fills |e|, sets |lines|
-// and returns where the next record may start; nullptr for any other shape.
+// One record of the common shape at |at|, which has 72 bytes to read: fills |e| (all of it only
+// when the entry credits anything, see Credits), sets |lines| and returns where the next record
+// may start; nullptr for any other shape.
 const char* TakeCommonRecord(const char* at, FareEntry& e, std::size_t& lines) {
 #if defined(__SSE2__)
   const Window w = Classify(at);
   std::uint64_t starts = ~w.blank & (w.blank << 1 | 1);
   std::uint64_t ends = ~w.blank & (w.blank >> 1 | std::uint64_t{1} << 63);
+  // A window of fewer than eleven fields leaves the last ones at 64, past the window.
   Field fields[11];
+#pragma GCC unroll 11
   for (Field& field : fields) {
-    if (starts == 0) return nullptr;
     field = {std::countr_zero(starts), std::countr_zero(ends)};
     starts &= starts - 1;
     ends &= ends - 1;
@@ -111,8 +120,6 @@ const char* TakeCommonRecord(const char* at, FareEntry& e, std::size_t& lines) {
                                 std::uint64_t{1} << fields[8].first;
   const std::uint64_t starts_of_numbers = (~w.blank & (w.blank << 1 | 1) & span) & ~letters;
   if ((~w.digit & ~w.blank & span) != (letters | (w.sign & starts_of_numbers))) return nullptr;
-  std::int32_t term_id = 0;
-  std::int32_t missed_off_fee = 0;
   std::int32_t* const none32 = nullptr;
   std::int64_t* const none64 = nullptr;
   const auto letter = [&](Field f, char* out) {
@@ -121,18 +128,35 @@ const char* TakeCommonRecord(const char* at, FareEntry& e, std::size_t& lines) {
     return true;
   };
   // Seven digits fit every kept field; a field checked only may have one digit fewer than the
-  // largest value of its type, so that its digit count is its range check.
-  const bool whole = FieldNumber(at, w, fields[0], 7, &term_id) &&
-                     FieldNumber(at, w, fields[1], 9, none32) &&
-                     FieldNumber(at, w, fields[2], 7, &missed_off_fee) &&
-                     FieldNumber(at, w, fields[3], 7, &e.additionalFee) &&
-                     FieldNumber(at, w, fields[4], 9, none32) && letter(fields[5], &e.transfer) &&
-                     FieldNumber(at, w, fields[6], 7, &e.prevFare) && letter(fields[7], nullptr) &&
-                     letter(fields[8], &e.inOut) && FieldNumber(at, w, fields[9], 18, none64) &&
-                     FieldNumber(at, w, fields[10], 18, none64);
+  // largest value of its type, so that its digit count is its range check. Counts break only
+  // in fields longer than seven bytes before the times, or longer than 18 bytes in them, or in a
+  // number that is a sign alone; a few tests of the whole record spare the eleven.
+  std::uint64_t run8 = ~w.blank;  // bit i: bytes i to i + 7 are not blank
+  for (int shift = 1; shift < 8; shift *= 2) run8 &= run8 >> shift;
+  const std::uint64_t run16 = run8 & run8 >> 8;
+  const std::uint64_t run19 = run16 & run16 >> 3;
+  const std::uint64_t before_times = (std::uint64_t{2} << fields[6].last) - 1;
+  const bool short_fields = (run8 & before_times) == 0 && (run19 & span) == 0 &&
+                            (w.sign & w.blank >> 1 & span & ~letters) == 0;
+  const bool whole =
+      (short_fields ||
+       (FieldNumber(at, w, fields[0], 7, none32) && FieldNumber(at, w, fields[1], 9, none32) &&
+        FieldNumber(at, w, fields[2], 7, none32) && FieldNumber(at, w, fields[3], 7, none32) &&
+        FieldNumber(at, w, fields[4], 9, none32) && FieldNumber(at, w, fields[6], 7, none32) &&
+        FieldNumber(at, w, fields[9], 18, none64) && FieldNumber(at, w, fields[10], 18, none64))) &&
+      letter(fields[5], &e.transfer) && letter(fields[7], nullptr) && letter(fields[8], &e.inOut);
   if (!whole) return nullptr;
-  e.surcharge = SurchargeOf(missed_off_fee);
-  e.atBusStation = term_id == kBusStationId;
+  // The values are worked out only for an entry that is kept; a missedOffFee of "0" and a
+  // termId of four digits need none.
+  const bool no_surcharge = fields[2].first == fields[2].last && at[fields[2].first] == '0';
+  e.surcharge = no_surcharge ? Surcharge::kNone : SurchargeOf(Value(at, w, fields[2]));
+  if (Credits(e)) {
+    e.additionalFee = Value(at, w, fields[3]);
+    e.prevFare = Value(at, w, fields[6]);
+    e.atBusStation = fields[0].last - fields[0].first == 3
+                         ? std::memcmp(at + fields[0].first, "6666", 4) == 0
+                         : Value(at, w, fields[0]) == kBusStationId;
+  }
   lines = 0;  // nearly always the one that ends the record
   for (std::uint64_t ends_of_lines = w.line_end & span; ends_of_lines != 0;
        ends_of_lines &= ends_of_lines - 1) {
@@ -158,7 +182,7 @@ const char* TakeCommonRecords(const char* at, const char* end, EntryBlock& block
   while (end - at >= 72) {
     const char* const after = TakeCommonRecord(at, entry, record_lines);
     if (after == nullptr) break;
-    block.push_back(entry);
+    if (Credits(entry)) block.push_back(entry);
     lines += record_lines;
     at = after;
     if (*at <= ' ') break;

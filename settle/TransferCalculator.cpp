@@ -9,14 +9,14 @@ namespace {
 // ride's additional fee) is shared in proportion F : T between the first-leg and the
 // second-leg operator. The general pass has already credited F in full to the first-leg
 // operator from that leg's own get-off, so F is taken back from it here.
-template <typename Totals>
-void CreditTransferTrip(const FareEntry& entry, Totals& income) {
+void CreditTransferTrip(const FareEntry& entry, Income& income) {
   if (entry.inOut != 'O' || entry.transfer != 'T') return;
   if (!entry.atBusStation) {
     // Ended at a subway station: the bus ran the first leg, at the base fare.
     const std::int64_t trip = entry.additionalFee + kBaseFare;
     if (const auto bus = BusShare(trip, kBaseFare, kBaseFare)) {
-      Credit(income, trip - *bus, *bus - kBaseFare);
+      income.subwayIncome += trip - *bus;
+      income.busIncome += *bus - kBaseFare;
     }
     return;
   }
@@ -24,14 +24,16 @@ void CreditTransferTrip(const FareEntry& entry, Totals& income) {
   const std::int64_t first_leg = entry.prevFare;
   const std::int64_t trip = entry.additionalFee + first_leg;
   if (const auto bus = BusShare(trip, trip, first_leg)) {
-    Credit(income, trip - *bus - first_leg, *bus);
+    income.subwayIncome += trip - *bus - first_leg;
+    income.busIncome += *bus;
   }
 }
 
 }  // namespace
 
 void TransferCalculator(const EntryTable& table, Income income, std::size_t count) {
+  // Through a lambda, so that the credit of one entry is inlined into the walk.
   CreditEntries(table, count, income,
-                [](const FareEntry& entry, auto& totals) { CreditTransferTrip(entry, totals); });
+                [](const FareEntry& entry, Income& totals) { CreditTransferTrip(entry, totals); });
   GeneralCalculator(table, income, count);
 }

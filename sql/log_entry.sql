@@ -1,29 +1,18 @@
--- Loads the six terminal logs into the table log_entry, one row per log line, for the
--- sqlite3 shell. Run it in the directory where settle runs, so that ../../ holds the logs:
---   sqlite3 books.db < sql/log_entry.sql
--- Every number is stored as an integer; transfer, prev_vehicle and in_out as one-letter text.
+-- The table that sql/settlement.sql reads: one row per log record, the eleven fields in log
+-- order. Plain SQL for SQLite and PostgreSQL alike: every number a BIGINT (in SQLite, an integer
+-- of up to 64 bits), transfer, prev_vehicle and in_out one-letter TEXT. The loaders
+-- sql/load-sqlite and sql/load-postgresql create it and fill it from the six logs.
 DROP TABLE IF EXISTS log_entry;
 CREATE TABLE log_entry (
-  term_id INTEGER NOT NULL,
-  base_fee INTEGER NOT NULL,
-  missed_off_fee INTEGER NOT NULL,
-  additional_fee INTEGER NOT NULL,
-  card_id INTEGER NOT NULL,
+  term_id BIGINT NOT NULL,
+  base_fee BIGINT NOT NULL,
+  missed_off_fee BIGINT NOT NULL,
+  additional_fee BIGINT NOT NULL,
+  card_id BIGINT NOT NULL,
   transfer TEXT NOT NULL,
-  prev_fare INTEGER NOT NULL,
+  prev_fare BIGINT NOT NULL,
   prev_vehicle TEXT NOT NULL,
   in_out TEXT NOT NULL,
-  tag_time INTEGER NOT NULL,
-  stamp INTEGER NOT NULL
+  tag_time BIGINT NOT NULL,
+  stamp BIGINT NOT NULL
 );
--- A terminal writes its fields one blank apart and ends each line with a line end.
-.mode ascii
-.separator " " "\n"
-.import ../../1111.txt log_entry
-.import ../../2222.txt log_entry
-.import ../../3333.txt log_entry
-.import ../../4444.txt log_entry
-.import ../../5555.txt log_entry
-.import ../../6666.txt log_entry
-.mode list
-.separator "|" "\n"

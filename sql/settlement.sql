@@ -1,15 +1,16 @@
 -- The settlement of the six terminal logs as one query over log_entry (one row per log
 -- record, see log_entry.sql): one row of two integers, the subway income and the bus income,
--- to the won what settle reports for the same logs.
+-- to the won what settle reports for the same logs. Plain SQL, run alike by SQLite and
+-- PostgreSQL.
 --
 -- Every rule is a sum over entries. A transfer trip amount T is shared between the operators
--- by weights: the bus takes r = myRound(T * W / D), with W the bus weight and D = T + F (F the
--- first leg's fare), where settle's myRound(x) is ceil(x - 1/2) of a double quotient. Here r
--- is worked out in integers as ceil((2 * T * W - D) / (2 * D)). The two agree whenever
--- |T * W| < 2^52: then the product is exact as a double, and the quotient, rounded to the
--- nearest double, stays on the same side of every half-integer as the exact quotient (which
--- lies at least 1 / (2 |D|) from any half-integer it does not equal, more than the rounding
--- error). Terminal amounts are below 2,000 won, so T * W is below 2^22.
+-- by weights: the bus takes r = ceil(T * W / D - 1/2), an exact half rounding down, with W the
+-- bus weight and D = T + F (F the first leg's fare), worked out in whole numbers exactly as
+-- settle does: r = ceil((2 * T * W - D) / (2 * D)). The product is taken as NUMERIC, which
+-- PostgreSQL keeps exact for any size, so there the query is exact for every value that the
+-- 32-bit fields of a log can hold. SQLite keeps it an integer of 64 bits, exact while no
+-- product passes 2^63: for every row whose additional_fee and prev_fare both lie within
+-- -1073741823 to 1073741823, far beyond any amount a terminal writes from an issued card.
 WITH
 -- One row per trip amount to share: the trip T, the bus weight W, the divisor D, and the first
 -- leg's fare that this rule takes back from the operator the general rule already credited.
@@ -33,15 +34,15 @@ share (trip, weight, divisor, back_subway, back_bus) AS (
 -- r = ceil(a / b) with a = 2 * T * W - D and b = 2 * D, both negated when D < 0 so that b > 0.
 -- A divisor of 0 has no proportion to share by: such an entry credits nothing at all.
 fraction (a, b, trip, back_subway, back_bus) AS (
-  SELECT CASE WHEN divisor > 0 THEN 2 * trip * weight - divisor
-              ELSE divisor - 2 * trip * weight END,
+  SELECT CASE WHEN divisor > 0 THEN 2 * CAST(trip AS NUMERIC) * weight - divisor
+              ELSE divisor - 2 * CAST(trip AS NUMERIC) * weight END,
          2 * abs(divisor), trip, back_subway, back_bus
     FROM share WHERE divisor <> 0
 ),
--- ceil(a / b) with divisions of numbers that are not negative, which every engine rounds alike.
+-- ceil(a / b) = (a + m) / b, where m = (-a) mod b in [0, b) makes the division exact: so no
+-- engine's own rounding of a division (toward zero, or to a fraction) takes part.
 rounded (bus, trip, back_subway, back_bus) AS (
-  SELECT CASE WHEN a >= 0 THEN (a + b - 1) / b ELSE -((-a) / b) END,
-         trip, back_subway, back_bus
+  SELECT (a + ((-a) % b + b) % b) / b, trip, back_subway, back_bus
     FROM fraction
 ),
 credit (subway, bus) AS (
@@ -55,5 +56,6 @@ credit (subway, bus) AS (
          CASE WHEN term_id = 6666 THEN additional_fee + 1050 ELSE 0 END
     FROM log_entry WHERE in_out = 'O' AND transfer = 'F'
 )
-SELECT coalesce(sum(subway), 0) AS subway_income, coalesce(sum(bus), 0) AS bus_income
+SELECT CAST(coalesce(sum(subway), 0) AS BIGINT) AS subway_income,
+       CAST(coalesce(sum(bus), 0) AS BIGINT) AS bus_income
   FROM credit;

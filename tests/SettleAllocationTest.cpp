@@ -1,5 +1,6 @@
 // The revenue allocation: rounding, every row of what an entry adds, the worked trips, the
-// hand-over between the passes, sums beyond 32 bits and entries that cannot be shared.
+// hand-over between the passes, exact sums far beyond 32 bits in any order, entries that cannot
+// be shared, and totals beyond the report.
 #include <cstdlib>
 #include <functional>
 #include <limits>
@@ -8,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "Allocation.h"
 #include "DataDir.h"
 #include "FakeClock.h"
 #include "Settle.h"
@@ -76,16 +76,39 @@ LogEntry Surcharge(std::int32_t missed_off, std::int32_t prev_fare = 1050) {
   return Entry(3333, 'I', 'F', 0, prev_fare, missed_off);
 }
 
+// |copies| bus transfers whose share is about 2^53, and as many with both amounts negated, whose
+// credits are exactly the opposite; the negated ones first when |negatives_first|.
+std::vector<LogEntry> Opposites(std::size_t copies, bool negatives_first) {
+  std::vector<LogEntry> table(copies, Entry(6666, 'O', 'T', 189812529, -94906264));
+  const std::vector<LogEntry> negated(copies, Entry(6666, 'O', 'T', -189812529, 94906264));
+  table.insert(negatives_first ? table.begin() : table.end(), negated.begin(), negated.end());
+  return table;
+}
+
 TEST(SettleAllocation, MyRoundTakesExactHalvesDown) {
+  constexpr WideWon kTwoTo64 = static_cast<WideWon>(1) << 64;
   const struct {
-    double x;
-    std::int64_t rounded;
-  } rows[] = {{590.625, 591}, {641.67, 642}, {612.5, 612}, {759.375, 759},
-              {525.0, 525},   {0.5, 0},      {1.5, 1},     {2.5000001, 3},
-              {-52.5, -53},   {-0.4, 0},     {-0.6, -1},   {4503599627370495.5, 4503599627370495}};
+    WideWon numerator;
+    std::int64_t divisor;
+    WideWon rounded;
+  } rows[] = {
+      // The quotients of the worked examples are rows of EachEntryAddsItsRow.
+      {1, 2, 0},
+      {3, 2, 1},
+      {-105, 2, -53},
+      {-2, 5, 0},
+      {-3, 5, -1},
+      {105, -2, -53},
+      {-105, -2, 52},
+      // An odd quotient beyond 2^52 and an exact half there, where a double is off by one.
+      {9007199254740993, 1, 9007199254740993},
+      {std::int64_t{379625063} * 379625063, 759250126, 189812531},
+      {kTwoTo64, 3, 6148914691236517205},
+      {kTwoTo64, -1, -kTwoTo64},
+  };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.x);
-    EXPECT_EQ(myRound(row.x), row.rounded);
+    SCOPED_TRACE(static_cast<double>(row.numerator) / static_cast<double>(row.divisor));
+    EXPECT_TRUE(myRound(row.numerator, row.divisor) == row.rounded);
   }
 }
 
@@ -191,6 +214,22 @@ TEST(SettleAllocation, AmountsBeyond32BitsAreExact) {
       {"surcharge 700 after the top fare", {Surcharge(700, kMax32)}, 1073741998, 1073742349},
       {"subway transfer, top fee", {Entry(1111, 'O', 'T', kMax32)}, 2147483647, 0},
       {"subway transfer, lowest fee", {Entry(1111, 'O', 'T', kMin32)}, -2147483648, 0},
+      {"bus transfer, share beyond 2^53",
+       {Entry(6666, 'O', 'T', 189812531, -94906265)},
+       -9007199136250225,
+       9007199326062756},
+      {"bus transfer, exact half beyond 2^52",
+       {Entry(6666, 'O', 'T', 0, 379625063)},
+       -189812531,
+       189812531},
+      {"bus transfer, share near 2^60",
+       {Entry(6666, 'O', 'T', kMax32, -1073741824)},
+       1152921504606846976,
+       -1152921502459363329},
+      // Each half passes 2^63 on the way; the sum is 0 in any order, on one thread or two.
+      {"1025 shares, then their negatives", Opposites(1025, false), 0, 0},
+      {"1025 negatives, then their shares", Opposites(1025, true), 0, 0},
+      {"5000 of each, summed on two threads", Opposites(5000, false), 0, 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -209,7 +248,6 @@ TEST(SettleAllocation, EntryWithoutAShareCreditsNothing) {
       {"T + F is 0 at the bus station", Entry(6666, 'O', 'T', 600, -300)},
       {"T + F is 0 for surcharge 700", Surcharge(700, -350)},
       {"T + F is 0 at a subway station", Entry(2222, 'O', 'T', -2100)},
-      {"share far beyond whole won", Entry(6666, 'O', 'T', kMax32, -1073741824)},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -220,30 +258,38 @@ TEST(SettleAllocation, EntryWithoutAShareCreditsNothing) {
   }
 }
 
-TEST(SettleAllocation, CreditNeverCarriesATotalOutOfRange) {
-  Income income{kMax64 - 10, -5, 0};
-  EXPECT_FALSE(Credit(income, 11, 1));
-  EXPECT_EQ(income.subwayIncome, kMax64 - 10);
-  EXPECT_EQ(income.busIncome, -5);
-  EXPECT_TRUE(Credit(income, 10, 5));  // the overall fee is exactly the largest value
-  EXPECT_EQ(income.subwayIncome, kMax64);
-  EXPECT_FALSE(Credit(income, 0, 1));  // the bus total fits, the overall fee would not
-  EXPECT_EQ(income.busIncome, 0);
-  Income low{0, std::numeric_limits<std::int64_t>::min() + 1, 0};
-  EXPECT_FALSE(Credit(low, 0, -2));
-  // Through the chain: the one ride that would overflow is left out, the totals are printed.
-  const Totals totals = RunChain([] {
-    GeneralCalculator(Table({Entry(1111, 'O', 'F', 0)}), Income{kMax64 - 100, 0, kRunTime}, 1);
-  });
-  EXPECT_EQ(totals.subway, kMax64 - 100);
-  // Enough rides for two threads: near the range the pass is walked in order again, so the
-  // rides are refused one by one as in one walk; far from it the halves add up.
+// Only totals the report cannot hold are refused: whole, with one line, and no report written.
+TEST(SettleAllocation, TotalsBeyondTheReportAreRefusedWhole) {
+  constexpr std::int64_t kMin64 = std::numeric_limits<std::int64_t>::min();
+  const std::vector<LogEntry> one_ride = {Entry(1111, 'O', 'F', 0)};
   const std::vector<LogEntry> rides(20000, Entry(6666, 'O', 'F', 0));
-  for (const std::int64_t handed : {kMax64 - 100, std::int64_t{7}}) {
-    const Totals sum = RunChain([&] {
-      GeneralCalculator(Table(rides), Income{0, handed, kRunTime}, rides.size());
-    });
-    EXPECT_EQ(sum.bus, handed == 7 ? 7 + 20000 * 1050 : handed);
+  const struct {
+    const char* name;
+    std::vector<LogEntry> table;
+    Income handed;
+    bool refused;
+  } rows[] = {
+      {"subway just fits", one_ride, {kMax64 - 1050, 0, kRunTime}, false},
+      {"subway beyond 64 bits", one_ride, {kMax64 - 100, 0, kRunTime}, true},
+      {"each fits, the overall fee does not", one_ride, {kMax64 - 1050, 1, kRunTime}, true},
+      {"bus below 64 bits", {Entry(6666, 'O', 'F', -2000)}, {0, kMin64 + 1, kRunTime}, true},
+      {"two threads up to the largest total", rides, {0, kMax64 - 21000000, kRunTime}, false},
+      {"two threads one past it", rides, {0, kMax64 - 20999999, kRunTime}, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    DataDir dir;
+    testing::internal::CaptureStdout();
+    GeneralCalculator(Table(row.table), row.handed, row.table.size());
+    const std::string out = testing::internal::GetCapturedStdout();
+    if (row.refused) {
+      EXPECT_EQ(out, "Income out of range!\n");
+      EXPECT_FALSE(dir.Exists("SubwayCompany.txt"));
+      EXPECT_FALSE(dir.Exists("BusCompany.txt"));
+    } else {
+      const Totals totals = FromSummary(out);
+      EXPECT_EQ(totals.subway + totals.bus, kMax64);
+    }
   }
 }
 

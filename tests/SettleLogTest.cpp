@@ -1,6 +1,12 @@
 // Reading the terminal logs: the record format, damaged and cut-short records, logs streamed in
-// pieces, and missing logs.
+// pieces in bounded memory, and logs that are missing or no regular files.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cinttypes>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -37,7 +43,7 @@ std::string Kept(const std::string& log) {
   EntryBlock block;
   while (words >> e.termId >> e.baseFee >> e.missedOffFee >> e.additionalFee >> e.cardId >>
          e.transfer >> e.prevFare >> e.prevVehicle >> e.inOut >> e.tagTime >> e.stamp) {
-    block.push_back(ToFareEntry(e));
+    if (Credits(ToFareEntry(e))) block.push_back(ToFareEntry(e));
   }
   return Show(block);
 }
@@ -88,7 +94,10 @@ TEST(SettleLog, WellFormedLogs) {
        "-2147483648 2147483647 600 -2147483648 2147483647 T 2147483647 S O -9223372036854775808 "
        "9223372036854775807\n"},
       {"leading zeros beyond any width",
-       "0006666 " + std::string(70000, '0') + "1 0 0 7 F 0 S I 1 2", "6666 1 0 0 7 F 0 S I 1 2\n"},
+       "0006666 " + std::string(70000, '0') + "1 0 0 7 F 0 S O 1 2", "6666 1 0 0 7 F 0 S O 1 2\n"},
+      {"get-ons that credit nothing",
+       "1111 1050 0 0 7 F 0 S I 1 2\n2222 0 0 100 7 F 1150 S O 2 2\n6666 0 0 0 7 Q 0 B O 3 3\n",
+       "2222 0 0 100 7 F 1150 S O 2 2\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -100,12 +109,14 @@ TEST(SettleLog, WellFormedLogs) {
 
 TEST(SettleLog, DamagedRecordStopsTheScanAndIsNotCounted) {
   const std::string good = kExampleLine;
+  // Damage that a byte shows is found before the log ends; a record cut short is not.
   const struct {
     const char* name;
     std::string damaged;
+    bool cut = false;
   } rows[] = {
-      {"cut short at the end", "3333 0 0 200 1234 F 1250 S O 1400000000"},
-      {"cut short after a blank", "3333 0 0 200 1234 F 1250 S O 1400000000 \n"},
+      {"cut short at the end", "3333 0 0 200 1234 F 1250 S O 1400000000", true},
+      {"cut short after a blank", "3333 0 0 200 1234 F 1250 S O 1400000000 \n", true},
       {"letter for a number", "3333 0 x 200 1234 F 1250 S O 1400000000 20145131653\n" + good},
       {"number followed by letters", "3333 0 0 200x 1234 F 1250 S O 1 2\n" + good},
       {"decimal point", "3333 0 0 2.5 1234 F 1250 S O 1 2\n" + good},
@@ -119,6 +130,8 @@ TEST(SettleLog, DamagedRecordStopsTheScanAndIsNotCounted) {
       {"two letters for one", "3333 0 0 200 1234 FT 1250 S O 1 2\n" + good},
       {"letter run into the next number", "3333 0 0 200 1234 F1250 S O 1 2 3\n" + good},
       {"zero byte", std::string("3333 0 0 2\0 1 F 0 S O 1 2\n", 26) + good},
+      {"zero bytes alone", std::string(300, '\0')},
+      {"digits beyond any width", "3333 0 0 " + std::string(300, '7')},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -127,6 +140,10 @@ TEST(SettleLog, DamagedRecordStopsTheScanAndIsNotCounted) {
     EXPECT_EQ(result.stop, ScanStop::kDamaged);
     EXPECT_EQ(result.consumed, 2 * good.size());
     EXPECT_EQ(result.lines, 2u);
+    EntryBlock block;
+    const ScanResult piece = ScanLog(good + row.damaged, false, block);
+    EXPECT_EQ(piece.stop, row.cut ? ScanStop::kNeedMore : ScanStop::kDamaged);
+    EXPECT_EQ(piece.consumed, good.size());
   }
 }
 
@@ -165,6 +182,8 @@ TEST(SettleLog, DamagedRecordCostsOnlyItself) {
   DataDir dir;
   const std::string good = kExampleLine;
   const std::string spread = "3333" + std::string(70000, '\n') + " 0 0 200 1234 F 1250 S O 1 2\n";
+  const std::string padded = "-" + std::string(500000, '0') + "3 \t" + std::string(500000, ' ') +
+                             "0 0 200 1234\nF 1250 S O 1 2\n";
   const struct {
     const char* name;
     std::string text;
@@ -187,6 +206,16 @@ TEST(SettleLog, DamagedRecordCostsOnlyItself) {
        4096,
        {{70002, 70033}},
        spread + good},
+      {"record of a megabyte of blanks and leading zeros",
+       good + padded + good,
+       4096,
+       {},
+       good + padded + good},
+      {"damaged record of a megabyte of blanks and leading zeros",
+       good + "\n\n " + padded.substr(0, padded.size() - 3) + "x y\n" + good,
+       4096,
+       {{4, 55}, {5, 1000072}},
+       good + good},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -206,15 +235,27 @@ TEST(SettleLog, DamagedRecordCostsOnlyItself) {
   }
 }
 
+// Only a regular file is read as a log: none of these may block the run or run on for ever.
 TEST(SettleLog, MissingOrUnreadableLogStopsTheRun) {
+  namespace fs = std::filesystem;
   const char* names[] = {"1111.txt", "2222.txt", "3333.txt", "4444.txt", "5555.txt", "6666.txt"};
+  const struct {
+    const char* kind;
+    void (*make)(const std::string& path);
+  } kinds[] = {
+      {"missing", [](const std::string&) {}},
+      {"a directory", [](const std::string& path) { fs::create_directory(path); }},
+      {"a FIFO without a writer", [](const std::string& path) { mkfifo(path.c_str(), 0644); }},
+      {"a link to /dev/zero",
+       [](const std::string& path) { fs::create_symlink("/dev/zero", path); }},
+  };
   for (const char* missing : names) {
-    for (const bool as_directory : {false, true}) {
-      SCOPED_TRACE(std::string(missing) + (as_directory ? " is a directory" : " is missing"));
+    for (const auto& kind : kinds) {
+      SCOPED_TRACE(std::string(missing) + " is " + kind.kind);
       DataDir dir;
       for (const char* name : names) dir.Write(name, kExampleLine);
-      std::filesystem::remove(dir.Path(missing));
-      if (as_directory) std::filesystem::create_directory(dir.Path(missing));
+      fs::remove(dir.Path(missing));
+      kind.make(dir.Path(missing));
       dir.Write("BusCompany.txt", "earlier run\n");
       testing::internal::CaptureStdout();
       testing::internal::CaptureStderr();
@@ -226,6 +267,34 @@ TEST(SettleLog, MissingOrUnreadableLogStopsTheRun) {
       EXPECT_EQ(dir.Read("BusCompany.txt"), "earlier run\n");
     }
   }
+}
+
+// A file of zero bytes is one damaged record as long as the file: it is skipped in a memory of
+// its own, however long it is.
+TEST(SettleLog, ZeroBytesAreSkippedInBoundedMemory) {
+  constexpr long kFileBytes = 64L << 20;
+  constexpr long kMostGrowthKiB = 16 << 10;
+  DataDir dir;
+  const std::string path = dir.Path("3333.txt");
+  dir.Write("3333.txt", "");
+  ASSERT_EQ(truncate(path.c_str(), kFileBytes), 0);
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    EntryBlock block;
+    std::freopen("/dev/null", "w", stderr);
+    const LoadOutcome outcome = LoadLog(path, block);
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    const bool bounded = after.ru_maxrss - before.ru_maxrss < kMostGrowthKiB;
+    _exit(outcome == LoadOutcome::kDamaged && block.empty() && bounded ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0) << "not one damaged record, or memory grew by 16 MiB or more";
 }
 
 TEST(SettleLog, DamageCostsOnlyTheRecordWhateverTheThreads) {

@@ -1,11 +1,16 @@
 // The settlement as a real program, run on hand-written logs with its clock frozen.
+#include <signal.h>
+
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "DataDir.h"
+#include "DataFiles.h"
 #include "Process.h"
 
 namespace {
@@ -113,6 +118,49 @@ TEST(SettleProgram, DamagedLogAndUnwritableReportAreBothTold) {
   EXPECT_NE(run.err.find("../../BusCompany.txt: Is a directory"), std::string::npos) << run.err;
   EXPECT_EQ(settlement.dir.Read("SubwayCompany.txt"),
             "Date : 2015-6-9 14:5\nSubway Income : 2009 Won\n");
+}
+
+// Whether process |pid| has the file |path| open.
+bool HasOpen(pid_t pid, const std::string& path) {
+  std::error_code error;
+  for (const auto& fd :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    if (std::filesystem::read_symlink(fd.path(), error) == path) return true;
+  }
+  return false;
+}
+
+// The card lock is held only while settle opens the logs. A terminal that gets it while settle
+// still reads may empty its log (a new file renamed over it) and log a tag; settle settles the
+// logs as they stood under the lock all the same.
+TEST(SettleProgram, ReadsTheLogsAsTheyStoodUnderTheLockWithoutHoldingIt) {
+  std::map<std::string, std::string> logs = kExampleLogs;
+  constexpr int kRides = 400000;  // enough to be caught reading
+  for (int i = 0; i < kRides; ++i) logs["1111.txt"] += "1111 0 0 200 7 F 1250 S O 1 2\n";
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    Settlement settlement(logs);
+    const std::string log = settlement.dir.Path("1111.txt");
+    Process settle(SETTLE_BIN, {settlement.dir.workdir(), &settlement.clock, {}});
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!HasOpen(settle.pid(), log) && std::chrono::steady_clock::now() < give_up) {
+    }
+    const int lock = LockFile(DataPath("usercard.lock"));
+    kill(settle.pid(), SIGSTOP);
+    const bool caught_reading = HasOpen(settle.pid(), log);
+    settlement.dir.Write("1111.txt.new", "");
+    std::filesystem::rename(settlement.dir.Path("1111.txt.new"), log);
+    std::ofstream(settlement.dir.Path("3333.txt"), std::ios::app) << kExampleLogs.at("3333.txt");
+    UnlockFile(lock);
+    kill(settle.pid(), SIGCONT);
+    EXPECT_EQ(settle.Wait(), 0);
+    if (!caught_reading) continue;  // it was done before it could be stopped: once more
+    EXPECT_EQ(settle.out(), std::string(kRule) + "Date : 2015-6-9 14:5\nOverall Fee : " +
+                                std::to_string(2600 + kRides * 1250) +
+                                " Won\nSubway Fee : " + std::to_string(2009 + kRides * 1250) +
+                                " Won\nBus Fee : 591 Won\n" + kRule);
+    return;
+  }
+  FAIL() << "settle was never caught reading the logs without the card lock";
 }
 
 }  // namespace

@@ -1,0 +1,55 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "CardCommit.h"
+#include "DataFiles.h"
+#include "LoadLog.h"
+
+bool OpenLog(const std::string& path, LogSnapshot& log) {
+  log.path = path;
+  log.fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat info {};
+  if (log.fd < 0 || fstat(log.fd, &info) != 0) {
+    ReportFileError(path);
+    CloseFile(log.fd);
+    log.fd = -1;
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    // Reading a FIFO could wait for ever and a device could run on for ever.
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s: not a regular file\n", program_invocation_short_name,
+                 path.c_str());
+    CloseFile(log.fd);
+    log.fd = -1;
+    return false;
+  }
+  log.length = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+void CloseLogs(LogSnapshots& logs) {
+  for (LogSnapshot& log : logs) {
+    CloseFile(log.fd);
+    log.fd = -1;
+  }
+}
+
+// The lock is held only while the logs are opened: a terminal that starts or tags meanwhile
+// waits that long and no longer. Its later lines lie beyond the lengths noted here, and a log it
+// empties is replaced by a new file, so the open logs keep what they held.
+bool SnapshotLogs(LogSnapshots& logs) {
+  const int lock = LockCard();
+  if (lock < 0) return false;
+  bool opened = true;
+  for (std::size_t i = 0; i < logs.size() && opened; ++i) {
+    opened = OpenLog(DataPath(LogFileName(kLogTermIds[i])), logs[i]);
+  }
+  UnlockFile(lock);
+  if (!opened) CloseLogs(logs);
+  return opened;
+}
