@@ -38,7 +38,7 @@ bool ApplyLogLine(const CardCommit& commit) {
     }
   }
   if (fd >= 0 && close(fd) != 0) ok = false;
-  if (!ok) ReportFileError(path);
+  if (!ok && fd >= 0) ReportFileError(path);
   return ok;
 }
 

@@ -24,7 +24,8 @@ bool Stage(CardCommit& commit, Staged& staged) {
     const std::string path = DataPath(commit.log.name);
     staged.log = OpenDataFile(path, O_RDWR | O_CREAT);
     struct stat info {};
-    if (staged.log < 0 || fstat(staged.log, &info) != 0) {
+    if (staged.log < 0) return false;
+    if (fstat(staged.log, &info) != 0) {
       ReportFileError(path);
       return false;
     }

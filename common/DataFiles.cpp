@@ -60,9 +60,7 @@ std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t l
 }
 
 int OpenForAppend(const std::string& path) {
-  const int fd = OpenDataFile(path, O_WRONLY | O_APPEND | O_CREAT);
-  if (fd < 0 && errno != EACCES) ReportFileError(path);
-  return fd;
+  return OpenDataFile(path, O_WRONLY | O_APPEND | O_CREAT);
 }
 
 bool AppendDurably(int fd, std::string_view bytes, const std::string& path) {

@@ -32,8 +32,8 @@ std::optional<std::string> RealPathOf(const std::string& path);
 
 // Opens a file a person names (the card, a log, a report) through its links as RealPathOf
 // follows them, then with |flags| and |mode| (for a file it creates). A file opened for writing
-// that has a second name in such a shared directory is refused. -1, errno set, on failure; a
-// refusal is named on standard error.
+// that has a second name in such a shared directory is refused. -1, errno set, on failure,
+// named on standard error but for a file that is not there to read (ENOENT).
 int OpenDataFile(const std::string& path, int flags, mode_t mode = 0666);
 
 // Opens one of the system's own files (a lock, the journal) for reading and writing, or for
@@ -79,7 +79,8 @@ std::optional<std::string> WriteBeside(const std::string& real, std::string_view
 // Flushes the directory that holds |path|: entries created, renamed or removed there.
 [[nodiscard]] bool SyncDirectoryOf(const std::string& path);
 
-// Opens |path| for appending, creating it when missing. Returns the descriptor or -1.
+// Opens |path| (a report) for appending, as OpenDataFile opens a file, creating it when
+// missing. Returns the descriptor, or -1 with the detail on standard error.
 int OpenForAppend(const std::string& path);
 
 // Appends |bytes| to |fd| with one write and flushes it. A write that fails, whole or in part,

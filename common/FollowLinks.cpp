@@ -63,6 +63,7 @@ int OpenDataFile(const std::string& path, int flags, mode_t mode) {
   flags |= O_NOFOLLOW | O_CLOEXEC;
   const int fd = (flags & O_CREAT) != 0 ? SeamOpen(real->c_str(), flags, mode)
                                         : open(real->c_str(), flags, mode);
+  if (fd < 0 && (errno != ENOENT || (flags & O_CREAT) != 0)) ReportFileError(path);
   if (fd < 0 || (flags & O_ACCMODE) == O_RDONLY) return fd;
   // Written in place, a file with a second name in a shared directory may be anybody's.
   struct stat file {};

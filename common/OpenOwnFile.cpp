@@ -60,6 +60,12 @@ int OpenOwnFile(const std::string& path, bool create, bool& writable) {
   // A reader in a directory it may not write to can still use an existing file.
   if (fd < 0 && (errno == EACCES || errno == EROFS))
     fd = OpenWithoutFollowing(path, O_RDONLY, false);
+  if (fd < 0 && errno == ELOOP) {
+    std::fprintf(stderr, "%s: %s: a link where the system's own file belongs: not followed\n",
+                 program_invocation_short_name, path.c_str());
+    errno = ELOOP;
+    return -1;
+  }
   if (fd < 0) {
     if (errno != ENOENT || create) ReportFileError(path);
     return -1;

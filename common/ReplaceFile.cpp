@@ -115,8 +115,12 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, bool durable) 
 
 bool SyncFileAt(const std::string& path) {
   const int fd = OpenDataFile(path, O_RDONLY);
-  bool ok = fd >= 0 && SeamSync(fd) == 0;
-  if (fd >= 0 && close(fd) != 0) ok = false;
+  if (fd < 0) {
+    if (errno == ENOENT) ReportFileError(path);
+    return false;
+  }
+  bool ok = SeamSync(fd) == 0;
+  if (close(fd) != 0) ok = false;
   if (!ok) ReportFileError(path);
   return ok;
 }

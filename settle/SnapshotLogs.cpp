@@ -11,10 +11,11 @@
 
 bool OpenLog(const std::string& path, LogSnapshot& log) {
   log.path = path;
-  log.fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  // A log is a file a person names: a link is followed as the data files follow one.
+  log.fd = OpenDataFile(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
   struct stat info {};
   if (log.fd < 0 || fstat(log.fd, &info) != 0) {
-    ReportFileError(path);
+    if (log.fd >= 0 || errno == ENOENT) ReportFileError(path);
     CloseFile(log.fd);
     log.fd = -1;
     return false;

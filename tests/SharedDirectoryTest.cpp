@@ -113,7 +113,12 @@ TEST(SharedDirectory, PlantedFilesAreRefusedAndGroupMembersShare) {
       {"a link at the lock", link("usercard.lock"), {issue, start}},
       {"a link at the journal", link("usercard.txt.farecard-journal"), {issue}},
       {"a link at the new card", link("usercard.txt.farecard-new"), {issue}},
-      {"a link at a log", link("1111.txt"), {start}},
+      {"a link at a log",
+       [](const DataDir& dir) {
+         SixLogs(dir);
+         PlantLink(dir, "1111.txt");
+       },
+       {start, {0, SETTLE_BIN, "", "Cannot find DB!"}}},
       {"a link at a station lock", link("1111.lock"), {start}},
       {"a link at a report",
        [](const DataDir& dir) {
