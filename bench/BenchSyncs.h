@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The benchmark's device flushes: the real ones, counted, or none at all on request, so that a
 // tag's cost shows with its flushes and without them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the benchmarks of the real terminal program share: a data directory with a card in it,
 // and the terminal started in it under libfaketime.
 #pragma once

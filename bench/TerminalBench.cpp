@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs the terminal's benchmarks and ends with the few figures that matter: the median cost of
 // a tag against the median floor of durable storage, and the CPU of an idle service period.
 // The figures are printed, never judged: a slow disk is no fault of the code.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The CPU a terminal burns over one whole service period while nobody taps a card: the real
 // program, both of its processes, idling at the tag menu. libfaketime runs the clock sixty times
 // fast, so the period takes about three seconds; the CPU figure covers the whole process tree.

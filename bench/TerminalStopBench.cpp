@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How long the terminal takes to end once its service period is over, until every one of its
 // processes is gone: with a console that reads, with one that stopped reading (a pipe that
 // nobody reads, full), and on a slow disk (strace holds every sync back 150 ms) with a tag

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One accepted tag, run in-process exactly as the tag menu runs it, against the floor that
 // durable storage sets on the same disk: one card replaced and one log line appended, each
 // made durable. Whatever a tag costs above that floor is the terminal's own doing.

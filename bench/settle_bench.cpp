@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Times whole runs of the real settle program on generated logs of 1M and 4M entries, on one
 // processor and on two, side by side with awk summing one field and `wc -l` counting the lines
 // of the same six files, and reads each settle run's peak memory. The targets are printed

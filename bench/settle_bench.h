@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The settlement benchmark's two halves: a data directory full of generated logs, and a timed
 // run of a real program in it.
 #pragma once

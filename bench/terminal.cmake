@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The terminal's benchmarks: what one accepted tag costs next to the bare durable writes it
 # cannot avoid, and how much CPU a terminal that nobody taps burns over a service period.
 # Never registered with CTest: the figures are for reading, not for passing or failing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The card record, the per-tag fee record, and the card file they live in between tags.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The card commit: a tag changes the card file and appends one line to a terminal log, and the
 // two must reach the books all or nothing. A commit goes into the journal beside the card (see
 // Journal.h) and is done once its record is durable; card and log line are put in place after

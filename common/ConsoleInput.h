@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading numbers typed at the console. Answers are read word by word, as "%d" would reach
 // them, so two answers on one line still work; but a word is taken only when all of it is a
 // decimal number that fits 32 bits, so "12abc" or a number beyond the range is never guessed at.

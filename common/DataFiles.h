@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The data directory and the few helpers that own every open, write, sync, rename and close of
 // a data file; every change goes through the file seam (FileSeam.h). Every helper that fails
 // prints one detail line on standard error ("prog: path: reason") and leaves errno as the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The programs' side of the file seam: the system calls themselves. The syncs are in
 // DirectSync.cpp, so that a benchmark can count them or make them free.
 #include <fcntl.h>

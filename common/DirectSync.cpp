@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The programs' device flushes.
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The seam between the books and the disk. Every call that changes a data file or a directory
 // entry, or makes a change durable, goes through one of these functions, and nothing else
 // changes a data file: so a test can record every change, cut the power after any of them and

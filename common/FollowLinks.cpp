@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The files a person names (the card, the logs, the reports) are reached as an ordinary open
 // reaches them, through symbolic links, but with the rule a careful kernel applies to
 // directories that everyone may write to: there a link is followed only when it belongs to the

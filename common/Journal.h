@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The journal beside the card: every change of the books (a tag's new card and its log line,
 // or a card the issuer writes) is one checksummed record appended to it, and the record made
 // durable with one device flush is the commit point. The card and the log line are put in

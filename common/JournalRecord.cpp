@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The journal's records: their layout, and the reading of a journal's bytes.
 //
 // A record is a head line, the three fields it sizes, and a checksum:

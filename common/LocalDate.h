@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Calendar fields of a time stamp in the local time zone, as the console and the files show them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One line of a terminal log: written by the terminal for every accepted tag, read back by the
 // settlement.
 #pragma once

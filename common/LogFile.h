@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The terminal log: one line per accepted tag, in the order the tags were charged.
 #pragma once
 

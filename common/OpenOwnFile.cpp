@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The system's own files (the locks, the journal) decide what is charged, so one is used only
 // when nobody but the people the data directory trusts can have made it or can write it.
 #include <fcntl.h>

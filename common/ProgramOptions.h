@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line of the three programs. They take no arguments in normal use; the only ones
 // they know are those every command-line tool answers to.
 #pragma once

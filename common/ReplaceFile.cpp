@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Replacing a file whole: a new file written beside it under a name of the system's own, then
 // renamed over it, so that a reader sees the old content or the new one and never a mix.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Terminal IDs and the ID of the running terminal.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the card file reader: any bytes as a card file line.
 #include <cstddef>
 #include <cstdint>

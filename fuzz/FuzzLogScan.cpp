@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the settlement's log scanner: any bytes as the text of one terminal log.
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the console number reader: any bytes as what is typed at a menu.
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The properties the fuzzers check on every input, shared with the test suite that replays the
 // seed corpus and every kept crash input. Each check returns an empty string when all its
 // properties hold, otherwise one line that names the first one broken. The reader under test is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A second, deliberately plain reading of the text formats, written without any of the readers'
 // code: the fuzzers compare every reader's answer with it, so a wrong result shows up as well as
 // a crash.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Card issuing: asks for a card number and an opening balance and writes a new card.
 #pragma once
 

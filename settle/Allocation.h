@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The arithmetic the three passes share: the bus share of a trip.
 #pragma once
 

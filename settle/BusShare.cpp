@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "Allocation.h"
 
 std::optional<WideWon> BusShare(std::int64_t trip, std::int64_t bus_weight,

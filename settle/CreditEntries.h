@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How a pass goes over the entry table: every pass credits a sum of per-entry terms, and sums
 // of 128-bit totals never leave their range, so they add up alike in any order. Two threads may
 // therefore each sum half of the entries.

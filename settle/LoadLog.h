@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Streams terminal logs into the entry table.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pure part of log loading: turns the bytes of a terminal log into entries.
 #pragma once
 

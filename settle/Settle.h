@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The settlement: loads the six terminal logs into one entry table, allocates every fare to the
 // subway or the bus operator in three passes, and reports the totals. One straight call chain:
 // DBRead -> Non_Ad_Calculator -> TransferCalculator -> GeneralCalculator -> OutputHandler.

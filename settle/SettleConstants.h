@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fixed numbers and names of the settlement. Nothing here is configurable.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "Allocation.h"
 #include "CreditEntries.h"
 #include "Settle.h"

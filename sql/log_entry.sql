@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: Apache-2.0
 -- The table that sql/settlement.sql reads: one row per log record, the eleven fields in log
 -- order. Plain SQL for SQLite and PostgreSQL alike: every number a BIGINT (in SQLite, an integer
 -- of up to 64 bits), transfer, prev_vehicle and in_out one-letter TEXT. The loaders

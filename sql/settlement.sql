@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: Apache-2.0
 -- The settlement of the six terminal logs as one query over log_entry (one row per log
 -- record, see log_entry.sql): one row of two integers, the subway income and the bus income,
 -- to the won what settle reports for the same logs. Plain SQL, run alike by SQLite and

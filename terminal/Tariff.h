@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The terminal's constants: fares, time limits, routing codes and modes. Nothing here is
 // configurable.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The operations of the terminal program. Every operation takes its records by value and hands
 // its own changed copies on to exactly one next operation; nothing travels back to a caller
 // except the few results noted here.

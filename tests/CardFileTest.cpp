@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The card file: its exact bytes, the round trip of every field, damaged files, failed writes.
 #include <sys/stat.h>
 #include <unistd.h>

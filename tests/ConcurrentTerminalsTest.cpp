@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // All six terminals at once on the one card, each tagging as fast as it is fed, until their
 // service periods run out; then the real settlement over the six logs they leave. And the
 // terminals that must not run side by side: two at one station, or any without the card lock.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading answers at the console: what counts as a number, and what is left for the next read.
 #include <cstdio>
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the programs print, byte for byte, and the moment the end-to-end tests run at: shared by
 // every test that drives a real program.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A temporary data directory D for one test: the working directory becomes D/a/b, so that
 // every "../../" path of the programs lands in D. Removed again, with the old working
 // directory restored, when the object goes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The data-file helpers: appends, emptying, and the lock that serialises processes.
 #include <sys/file.h>
 #include <sys/wait.h>

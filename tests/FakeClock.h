@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The settable clock the tests link in place of the system clock.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The file seam the tests link: every change is made on the real files, and recorded while a
 // test asks, with what a simulated power cut needs to know; a test can also make every change
 // from a chosen one on fail, as a disk that gives up does, and set the boot the journal sees.

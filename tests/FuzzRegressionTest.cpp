@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Replays the fuzzers' seed corpus and every kept crash input through the three readers with the
 // fuzzers' own property checks, and shows that those checks do catch a wrong reader.
 #include <algorithm>

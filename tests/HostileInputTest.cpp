@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Hostile console input to every program: nothing, an end of input at each prompt, letters,
 // numbers beyond 32 bits, a mebibyte without a line end, and binary bytes with NUL. Each
 // program must end with status 0, within bounds, print exactly its own few lines (one error for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The issuer as a real program: prompts, bounds, rejected answers, the card it writes.
 #include <filesystem>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real terminal, started again and again on one card and stopped each time at a random
 // moment while it tags: by a console's stop signals, by the end of its service period, or by a
 // kill of its menu process. Whatever the moment, the card file and the logs keep the books: the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The books of the single card, as the tests keep them from outside the programs: what the card
 // file says and what the terminal logs say must agree, charge for charge. Also the few probes
 // of a running terminal that a test needs from the operating system.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Power cuts at every step. Each row changes the books once in this process while the file
 // seam records every change made to a data file. Then, for each step, every state a power cut
 // may leave is laid out: for each file what was synced plus any prefix of its later writes,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a real program of the system for an end-to-end test: in a chosen working directory,
 // with scripted standard input, its output captured, its clock optionally set by libfaketime
 // from a file, and the time zone fixed to UTC. Every wait is bounded, so a hung program fails

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line and the data directory of the three real programs: --help, --version and
 // every other argument, and FARE_DATA_DIR moving every file the programs keep.
 #include <sys/wait.h>

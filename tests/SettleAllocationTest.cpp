@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The revenue allocation: rounding, every row of what an entry adds, the worked trips, the
 // hand-over between the passes, exact sums far beyond 32 bits in any order, entries that cannot
 // be shared, and totals beyond the report.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading the terminal logs: the record format, damaged and cut-short records, logs streamed in
 // pieces in bounded memory, and logs that are missing or no regular files.
 #include <sys/resource.h>

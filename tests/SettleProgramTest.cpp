@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The settlement as a real program, run on hand-written logs with its clock frozen.
 #include <signal.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The income report: the summary block and the report lines byte for byte, appending across
 // runs, and reports that cannot be written.
 #include <filesystem>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The settlement query of sql/ agrees with settle to the won, on SQLite and on a throw-away
 // PostgreSQL server, loaded by each engine's loader: on logs that reach every allocation rule
 // (each surcharge, transfer get-offs at either kind of terminal, ordinary get-offs, entries

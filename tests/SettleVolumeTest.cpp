@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Thousands of entries spread over the six logs: every one is loaded and credited. The expected
 // totals are worked out here trip by trip in whole-number arithmetic, not pass by pass in
 // doubles as the settlement does.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real programs in a data directory other users can write to. In a sticky world-writable
 // directory another user (uid 4242) plants a forged journal, or a symbolic link under each name
 // the programs write; run by root, the programs must refuse them with their usual line, change

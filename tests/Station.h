@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A data directory for driving the real terminal: the card of kCardLine in place and the
 // programs' clock frozen at kStart.
 #pragma once

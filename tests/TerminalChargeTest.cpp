@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Charging and display: the balance test, the card and log an accepted tag leaves, and what a
 // failed write leaves behind.
 #include <sys/resource.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The terminal as a real program, its clock set by libfaketime: the selection, the tag menu,
 // the end of the service period, a tag under way at the end or at a stop (on a slow disk too,
 // at Ctrl-Z, after the supervisor's death), and terminals side by side.

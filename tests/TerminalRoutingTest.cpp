@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every row of the get-on and get-off decisions and every fee of the fare rules, each run as a
 // real tag: card before, terminal, seconds since the previous tag; then the charge shown, the
 // card file and the log line it leaves.

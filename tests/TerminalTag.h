@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs one tag of the terminal in this process, at a chosen terminal and time, against a card
 // file in a DataDir, and collects what it printed and left behind.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test entry: every test sees the same time zone, so date digits are predictable.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 fare_test(fuzz_regression_tests
   SOURCES
     FuzzRegressionTest.cpp

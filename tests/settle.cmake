@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The settlement's tests: the allocation, the log reading, the report, the real program and the
 # settlement query of sql/, which runs in the sqlite3 shell.
 fare_test(settle_tests

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 fare_test(terminal_tests
   SOURCES TerminalTag.cpp TerminalRoutingTest.cpp TerminalChargeTest.cpp PowerLossTest.cpp
   LIBS terminal_lib)
