@@ -36,6 +36,11 @@ std::string FormatCommitRecord(const CardCommit& commit);
 // parses, the log is one of the six terminal logs and its line is one line. Nothing otherwise.
 std::optional<CardCommit> ParseCommitRecord(std::string_view record);
 
+// Takes one number in |base| and the single blank or line end after it from the front of a
+// record's |text|, as the commit records and the journal's heads write them. False, |text| as
+// it was, for anything else.
+bool TakeNumber(std::string_view& text, std::uint64_t& out, int base = 10);
+
 // Whether |line| may stand in a commit as a log line: one line, ending in "\n".
 bool IsOneLine(std::string_view line);
 

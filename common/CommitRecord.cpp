@@ -22,16 +22,15 @@ std::uint64_t Checksum(std::string_view bytes) {
   return hash;
 }
 
-// Takes one number and the single blank or line end after it from the front of |text|.
-bool TakeNumber(std::string_view& text, std::uint64_t& out, int base = 10) {
+}  // namespace
+
+bool TakeNumber(std::string_view& text, std::uint64_t& out, int base) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out, base);
   if (ec != std::errc() || end == text.data() || end == text.data() + text.size()) return false;
   if (*end != ' ' && *end != '\n') return false;
   text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
   return true;
 }
-
-}  // namespace
 
 bool IsOneLine(std::string_view line) {
   return !line.empty() && line.find('\n') == line.size() - 1;

@@ -50,7 +50,12 @@ std::optional<std::string> RealPathOf(const std::string& path) {
     const ssize_t n = readlink(at.c_str(), target, sizeof target);
     if (n <= 0 || static_cast<std::size_t>(n) == sizeof target) return at;
     const std::string link(target, static_cast<std::size_t>(n));
-    at = link.front() == '/' ? link : DirectoryOf(at) + link;
+    if (link.front() == '/') {
+      at = link;
+    } else {
+      at = DirectoryOf(at);
+      at += link;
+    }
   }
   errno = ELOOP;
   ReportFileError(path);

@@ -8,7 +8,6 @@
 // A journal beyond its last record is all zeros, so a record cut short by a crash shows as a
 // record followed by nothing but zeros, and any other fault as damage.
 #include <algorithm>
-#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -42,14 +41,6 @@ bool TakeWord(std::string_view& text, std::string& out) {
   if (end == 0 || end == std::string_view::npos || end > 64) return false;
   out = text.substr(0, end);
   text.remove_prefix(end + 1);
-  return true;
-}
-
-bool TakeNumber(std::string_view& text, std::uint64_t& out, int base = 10) {
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out, base);
-  if (ec != std::errc() || end == text.data() || end == text.data() + text.size()) return false;
-  if (*end != ' ' && *end != '\n') return false;
-  text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
   return true;
 }
 
