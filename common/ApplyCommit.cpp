@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "Card.h"
 #include "CardCommit.h"
@@ -46,7 +47,15 @@ bool ApplyLogLine(const CardCommit& commit) {
 bool ApplyCardLine(std::string_view card_line) {
   const std::string path = DataPath(kCardFileName);
   const auto card = ReadFilePrefix(path, kCardFileLimit);
-  return (card && *card == card_line) || ReplaceFile(path, card_line, false);
+  if (card && *card == card_line) return true;
+  // Only a card line goes into the card file; a record is checked here, when it is put in
+  // place, rather than every time the journal is read.
+  if (!ParseCardLine(card_line)) {
+    errno = EINVAL;
+    ReportFileError(path);
+    return false;
+  }
+  return ReplaceFile(path, card_line, false);
 }
 
 bool ApplyCommit(const CardCommit& commit) {

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Card.h"
 #include "Journal.h"
 #include "WhatTerm.h"
 
@@ -84,7 +83,7 @@ bool Sound(const CardCommit& commit) {
   const bool log_sound = commit.log.name.empty()
                              ? commit.log.line.empty()
                              : IsLogFileName(commit.log.name) && IsOneLine(commit.log.line);
-  return log_sound && ParseCardLine(commit.card_line).has_value();
+  return log_sound && !commit.card_line.empty();
 }
 
 enum class Take { kWhole, kTorn, kDamaged };
@@ -103,7 +102,7 @@ Taken TakeRecord(std::string_view bytes, std::size_t at) {
       head ? head->length + head->card_size + head->name_size + head->line_size + kSumBytes
            : kLongestHead;
   // Cut short: a zero where the record still had bytes to come, and nothing but zeros after.
-  const std::size_t zero = rest.find('\0');
+  const std::size_t zero = rest.substr(0, length).find('\0');
   if (zero < length && ZerosFrom(rest, zero)) return {Take::kTorn, {}, {}, 0};
   if (!head || length > rest.size() || rest[length - 1] != '\n') return {};
   const std::string_view body = rest.substr(head->length, length - head->length - kSumBytes);
