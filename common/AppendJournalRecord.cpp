@@ -26,7 +26,6 @@ std::string NewEpoch() {
   return text;
 }
 
-// Reads the |size| bytes of the journal.
 }  // namespace
 
 std::optional<JournalRecord> AppendJournalRecord(Journal& journal, const CardCommit& commit) {

@@ -28,6 +28,7 @@ std::string ThisBoot() {
   return boot.empty() || boot.size() > 64 ? "-" : boot;
 }
 
+// Reads the |size| bytes of the journal.
 bool ReadAll(int fd, std::uint64_t size, std::string& bytes) {
   if (size > kLongestJournalFile) {
     errno = EFBIG;
