@@ -57,7 +57,3 @@ bool ApplyCardLine(std::string_view card_line) {
   }
   return ReplaceFile(path, card_line, false);
 }
-
-bool ApplyCommit(const CardCommit& commit) {
-  return ApplyLogLine(commit) && ApplyCardLine(commit.card_line);
-}

@@ -28,6 +28,10 @@ struct CardCommit {
   std::uint64_t log_length = 0;  // the log's length before the line: where the line goes
 };
 
+// |head| followed by the sizes of |commit|'s three fields, its log length and the fields: the
+// part that the commit records of version 1.0.0 and the journal's records share.
+std::string CommitBody(std::string_view head, const CardCommit& commit);
+
 // The commit record of version 1.0.0, which the journal replaced: its fields and a checksum. A
 // journal file that holds one is completed once and then turned into a journal.
 std::string FormatCommitRecord(const CardCommit& commit);
@@ -52,12 +56,9 @@ bool IsOneLine(std::string_view line);
 // record did not become durable: then nothing of the commit is in the books or ever will be.
 [[nodiscard]] bool CommitCard(std::string card_line, LogAppend log);
 
-// Makes the card file hold |commit|'s card line and its log hold its line at the recorded
-// length (at the end of a log found shorter), writing only what differs. No flush. Needs the
-// card lock. Doing it twice does no harm, which is what lets recovery repeat a commit.
-[[nodiscard]] bool ApplyCommit(const CardCommit& commit);
-
-// Makes the log of |commit| hold its line at the recorded length; ApplyCommit without the card.
+// Makes the log of |commit| hold its line at the recorded length (at the end of a log found
+// shorter), writing only what differs. No flush. Needs the card lock. Doing it twice does no
+// harm, which is what lets recovery repeat a commit.
 [[nodiscard]] bool ApplyLogLine(const CardCommit& commit);
 
 // Makes the card file hold |card_line|, replacing it only when it differs. No flush.

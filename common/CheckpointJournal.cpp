@@ -24,6 +24,18 @@ bool SyncJournaledBooks(const std::vector<JournalRecord>& records) {
   return ok;
 }
 
+bool WrittenThisBoot(const Journal& journal, const JournalRecord& record) {
+  return record.boot == journal.boot && journal.boot != "-";
+}
+
+std::size_t FirstNotInPlace(const Journal& journal) {
+  const auto& records = journal.scan.records;
+  const auto first = std::find_if(records.begin(), records.end(), [&](const JournalRecord& r) {
+    return r.mark != kAppliedMark || !WrittenThisBoot(journal, r);
+  });
+  return static_cast<std::size_t>(first - records.begin());
+}
+
 bool ApplyJournal(Journal& journal, std::size_t first) {
   std::vector<JournalRecord>& records = journal.scan.records;
   if (first >= records.size()) return true;
@@ -56,13 +68,9 @@ bool CheckpointJournal(Journal& journal) {
     ReportFileError(DataPath(kJournalName));
     return false;
   }
-  // Every record not known to be in place in this boot is put in place; one marked applied is
-  // left alone, so a card edited by hand since is not put back.
-  const auto& records = journal.scan.records;
-  const auto waiting = std::find_if(records.begin(), records.end(), [&](const JournalRecord& r) {
-    return r.mark != kAppliedMark || r.boot != journal.boot || journal.boot == "-";
-  });
-  if (!ApplyJournal(journal, static_cast<std::size_t>(waiting - records.begin())) ||
+  // A record marked applied in this boot is left alone, so a card edited by hand since is not
+  // put back.
+  if (!ApplyJournal(journal, FirstNotInPlace(journal)) ||
       !SyncJournaledBooks(journal.scan.records) || !WipeJournal(journal, 0, to)) {
     return false;
   }

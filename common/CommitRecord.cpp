@@ -38,15 +38,21 @@ bool IsOneLine(std::string_view line) {
 
 // Layout: "<card bytes> <log name bytes> <log length> <line bytes>\n", the card line, the log
 // name, the log line, then the checksum of all that as 16 hex digits and a line end.
-std::string FormatCommitRecord(const CardCommit& commit) {
-  char head[96];
+std::string CommitBody(std::string_view head, const CardCommit& commit) {
+  char sizes[96];
   const int n =
-      std::snprintf(head, sizeof head, "%zu %zu %" PRIu64 " %zu\n", commit.card_line.size(),
+      std::snprintf(sizes, sizeof sizes, "%zu %zu %" PRIu64 " %zu\n", commit.card_line.size(),
                     commit.log.name.size(), commit.log_length, commit.log.line.size());
-  std::string body(head, static_cast<std::size_t>(n));
+  std::string body(head);
+  body.append(sizes, static_cast<std::size_t>(n));
   body += commit.card_line;
   body += commit.log.name;
   body += commit.log.line;
+  return body;
+}
+
+std::string FormatCommitRecord(const CardCommit& commit) {
+  const std::string body = CommitBody("", commit);
   char sum[24];
   std::snprintf(sum, sizeof sum, "%016" PRIx64 "\n", Checksum(body));
   return body + sum;

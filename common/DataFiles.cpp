@@ -38,25 +38,27 @@ void ReportFileError(const std::string& path) {
   errno = saved;
 }
 
-std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t limit) {
-  const int fd = OpenDataFile(path, O_RDONLY);
-  if (fd < 0) return std::nullopt;
+std::optional<std::string> ReadFrom(int fd, std::size_t limit) {
   std::string text(limit, '\0');
   std::size_t used = 0;
   while (used < limit) {
-    const ssize_t n = read(fd, text.data() + used, limit - used);
+    const ssize_t n = pread(fd, text.data() + used, limit - used, static_cast<off_t>(used));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int saved = errno;
-      close(fd);
-      errno = saved;
-      return std::nullopt;
-    }
+    if (n < 0) return std::nullopt;
     if (n == 0) break;
     used += static_cast<std::size_t>(n);
   }
-  close(fd);
   text.resize(used);
+  return text;
+}
+
+std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t limit) {
+  const int fd = OpenDataFile(path, O_RDONLY);
+  if (fd < 0) return std::nullopt;
+  auto text = ReadFrom(fd, limit);
+  const int saved = errno;
+  close(fd);
+  errno = saved;
   return text;
 }
 
@@ -83,17 +85,19 @@ bool AppendDurably(int fd, std::string_view bytes, const std::string& path) {
   return true;
 }
 
-int LockFile(const std::string& path) {
+int LockFile(const std::string& path, bool wait) {
   bool writable = false;  // a lock needs no more than reading
   const int fd = OpenOwnFile(path, true, writable);
   if (fd < 0) return -1;
   int rc = 0;
   do {
-    rc = flock(fd, LOCK_EX);
+    rc = flock(fd, wait ? LOCK_EX : LOCK_EX | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
-    ReportFileError(path);
+    const int saved = errno;
+    if (saved != EWOULDBLOCK) ReportFileError(path);
     close(fd);
+    errno = saved;
     return -1;
   }
   return fd;

@@ -21,6 +21,9 @@ std::string DataPath(std::string_view name);
 // ordinary answer for the callers.
 std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t limit);
 
+// Reads at most |limit| bytes of |fd| from its start. Nothing when a read fails, errno set.
+std::optional<std::string> ReadFrom(int fd, std::size_t limit);
+
 // Writes all of |bytes| to |fd| at |offset|, retrying after interruptions and short writes.
 // False on failure, errno set (ENOSPC for a write that wrote nothing); prints nothing.
 bool WriteAllAt(int fd, std::string_view bytes, std::uint64_t offset);
@@ -88,10 +91,12 @@ int OpenForAppend(const std::string& path);
 // leaves nothing of |bytes| behind (|path| only names the file in the detail line).
 [[nodiscard]] bool AppendDurably(int fd, std::string_view bytes, const std::string& path);
 
-// Takes an exclusive advisory lock on |path| (created when missing, never replaced), waiting
-// for any holder. Returns the descriptor that holds it, or -1. The kernel drops the lock when
-// the descriptor is closed or its process dies.
-int LockFile(const std::string& path);
+// Takes an exclusive advisory lock on |path|, one of the system's own files (OpenOwnFile;
+// created when missing, never replaced), waiting for any holder when |wait|. Returns the
+// descriptor that holds it, or -1: without |wait| and held elsewhere, errno EWOULDBLOCK and
+// nothing said; otherwise the detail on standard error. The kernel drops the lock when the
+// descriptor's last holder closes it or dies.
+int LockFile(const std::string& path, bool wait = true);
 
 // Releases a lock taken by LockFile; -1 is ignored.
 void UnlockFile(int fd);

@@ -95,6 +95,13 @@ std::optional<Journal> OpenJournal(bool create);
 // records then stay, to be put in place and checkpointed again.
 [[nodiscard]] bool CheckpointJournal(Journal& journal);
 
+// Whether |record| of |journal| was written in the running boot: only then do its marks tell
+// what is in place, since after a restart what they marked may have been lost with the power.
+bool WrittenThisBoot(const Journal& journal, const JournalRecord& record);
+
+// The first record of |journal| not known to be in place (marked applied in this boot).
+std::size_t FirstNotInPlace(const Journal& journal);
+
 // Puts in place the records of |journal| from |first| on, writing only what differs, and
 // marks them applied (a lost mark only has a record put in place once more). No flush. Needs the
 // card lock. False on a failed write.

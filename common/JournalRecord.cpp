@@ -136,15 +136,9 @@ bool HoldsRecordOf(std::string_view bytes, std::size_t from, const std::string& 
 
 std::string FormatJournalRecord(const CardCommit& commit, std::string_view epoch,
                                 std::string_view boot) {
-  char head[kLongestHead + 32];
-  const int n = std::snprintf(head, sizeof head, "FJ%c %.*s %.*s %zu %zu %" PRIu64 " %zu\n",
-                              kPendingMark, static_cast<int>(epoch.size()), epoch.data(),
-                              static_cast<int>(boot.size()), boot.data(), commit.card_line.size(),
-                              commit.log.name.size(), commit.log_length, commit.log.line.size());
-  std::string record(head, static_cast<std::size_t>(n));
-  record += commit.card_line;
-  record += commit.log.name;
-  record += commit.log.line;
+  std::string head = {'F', 'J', kPendingMark, ' '};
+  head.append(epoch).append(" ").append(boot).append(" ");
+  const std::string record = CommitBody(head, commit);
   char sum[24];
   std::snprintf(sum, sizeof sum, "%016" PRIx64 "\n",
                 Checksum(std::string_view(record).substr(kMarkOffset + 1)));

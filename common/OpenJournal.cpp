@@ -28,25 +28,6 @@ std::string ThisBoot() {
   return boot.empty() || boot.size() > 64 ? "-" : boot;
 }
 
-// Reads the |size| bytes of the journal.
-bool ReadAll(int fd, std::uint64_t size, std::string& bytes) {
-  if (size > kLongestJournalFile) {
-    errno = EFBIG;
-    return false;
-  }
-  bytes.assign(static_cast<std::size_t>(size), '\0');
-  std::size_t used = 0;
-  while (used < bytes.size()) {
-    const ssize_t n = pread(fd, bytes.data() + used, bytes.size() - used, static_cast<off_t>(used));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    used += static_cast<std::size_t>(n);
-  }
-  bytes.resize(used);
-  return true;
-}
-
 // A new journal: created only where none is, and written whole in zeros.
 bool CreateJournal(Journal& journal) {
   const std::string path = DataPath(kJournalName);
@@ -57,8 +38,9 @@ bool CreateJournal(Journal& journal) {
     ReportFileError(path);
     return false;
   }
-  return WipeJournal(journal, 0, kJournalBytes) && SyncDirectoryOf(path) &&
-         ((journal.size = kJournalBytes), true);
+  if (!WipeJournal(journal, 0, kJournalBytes) || !SyncDirectoryOf(path)) return false;
+  journal.size = kJournalBytes;
+  return true;
 }
 
 // Opens the journal and reads it whole; a missing one is created when |create|, and otherwise
@@ -69,24 +51,30 @@ bool OpenAndRead(Journal& journal, std::string& bytes, bool create) {
   if (journal.fd < 0 && errno == ENOENT) return !create || CreateJournal(journal);
   if (journal.fd < 0) return false;
   struct stat info {};
-  if (fstat(journal.fd, &info) != 0 ||
-      !ReadAll(journal.fd, static_cast<std::uint64_t>(info.st_size), bytes)) {
+  std::optional<std::string> read;
+  if (fstat(journal.fd, &info) == 0) {
+    if (static_cast<std::uint64_t>(info.st_size) > kLongestJournalFile)
+      errno = EFBIG;
+    else
+      read = ReadFrom(journal.fd, static_cast<std::size_t>(info.st_size));
+  }
+  if (!read) {
     ReportFileError(path);
     return false;
   }
+  bytes = std::move(*read);
   journal.size = bytes.size();
   return true;
 }
 
 // A commit record of version 1.0.0, which starts with a digit, is completed as that version
 // completed it, or dropped when torn, and the file becomes a journal.
-bool CompleteOldRecord(Journal& journal, std::string& bytes) {
+bool CompleteOldRecord(Journal& journal, const std::string& bytes) {
   const auto commit = ParseCommitRecord(bytes);
   journal.scan.records.clear();
   // Counted as applied, since it has no mark to set: it is put in place all the same.
   if (commit) journal.scan.records.push_back({*commit, 0, kAppliedMark, {}});
   journal.scan.dirty_end = bytes.size();
-  bytes.clear();
   return CheckpointJournal(journal);
 }
 
@@ -122,10 +110,7 @@ bool KeepDamaged(Journal& journal) {
 bool BringBooksUp(Journal& journal) {
   JournalScan& scan = journal.scan;
   if (scan.how == JournalEnd::kDamaged) return KeepDamaged(journal);
-  const auto before_restart = [&](const JournalRecord& r) {
-    return r.boot != journal.boot || journal.boot == "-";
-  };
-  // After a restart, marks tell nothing: what they marked may have been lost with the power.
+  const auto before_restart = [&](const JournalRecord& r) { return !WrittenThisBoot(journal, r); };
   if (std::any_of(scan.records.begin(), scan.records.end(), before_restart)) {
     return CheckpointJournal(journal);
   }
@@ -140,11 +125,7 @@ bool BringBooksUp(Journal& journal) {
     scan.records.pop_back();
     if (scan.records.empty()) scan.epoch.clear();
   }
-  const auto waiting = std::find_if(scan.records.begin(), scan.records.end(),
-                                    [](const JournalRecord& r) { return r.mark != kAppliedMark; });
-  if (!ApplyJournal(journal, static_cast<std::size_t>(waiting - scan.records.begin()))) {
-    return false;
-  }
+  if (!ApplyJournal(journal, FirstNotInPlace(journal))) return false;
   // A record cut short, or what an interrupted checkpoint left: a new record must be written
   // over zeros.
   if (scan.dirty_end > scan.end && journal.writable) {

@@ -23,7 +23,6 @@ bool OpenLog(const std::string& path, LogSnapshot& log) {
   }
   if (!S_ISREG(info.st_mode)) {
     // Reading a FIFO could wait for ever and a device could run on for ever.
-    std::fflush(stdout);
     std::fprintf(stderr, "%s: %s: not a regular file\n", program_invocation_short_name,
                  path.c_str());
     CloseFile(log.fd);
