@@ -41,6 +41,13 @@ void Record(FileChange change) {
   if (recording) changes.push_back(std::move(change));
 }
 
+// Records |change| when the call it stands for succeeded (|rc| not negative); returns |rc|.
+template <typename Rc>
+Rc Made(Rc rc, FileChange change) {
+  if (rc >= 0) Record(std::move(change));
+  return rc;
+}
+
 }  // namespace
 
 void StartRecording() {
@@ -78,49 +85,35 @@ int SeamOpen(const char* path, int flags, mode_t mode) {
 ssize_t SeamWrite(int fd, const void* bytes, std::size_t size, off_t offset) {
   if (!Allowed()) return -1;
   const ssize_t n = pwrite(fd, bytes, size, offset);
-  if (n > 0) {
-    Record({FileChange::kWrite,
-            InodeOf(fd),
-            {},
-            {},
-            static_cast<std::uint64_t>(offset),
-            std::string(static_cast<const char*>(bytes), static_cast<std::size_t>(n))});
-  }
-  return n;
+  const std::string written(static_cast<const char*>(bytes),
+                            n > 0 ? static_cast<std::size_t>(n) : 0);
+  return Made(
+      n, {FileChange::kWrite, InodeOf(fd), {}, {}, static_cast<std::uint64_t>(offset), written});
 }
 
 int SeamTruncate(int fd, off_t length) {
   if (!Allowed()) return -1;
-  const int rc = ftruncate(fd, length);
-  if (rc == 0) {
-    Record({FileChange::kTruncate, InodeOf(fd), {}, {}, static_cast<std::uint64_t>(length), {}});
-  }
-  return rc;
+  const auto at = static_cast<std::uint64_t>(length);
+  return Made(ftruncate(fd, length), {FileChange::kTruncate, InodeOf(fd), {}, {}, at, {}});
 }
 
+// What a power cut keeps is the tests' model to work out, not the disk's: no flush is made.
 int SeamSync(int fd) {
-  if (!Allowed()) return -1;
-  Record({FileChange::kSync, InodeOf(fd), {}, {}, 0, {}});
-  return 0;  // what a power cut keeps is the tests' model to work out, not the disk's
+  return Allowed() ? Made(0, {FileChange::kSync, InodeOf(fd), {}, {}, 0, {}}) : -1;
 }
 
 int SeamSyncDirectory(int fd) {
-  if (!Allowed()) return -1;
-  Record({FileChange::kSyncDirectory, InodeOf(fd), {}, {}, 0, {}});
-  return 0;
+  return Allowed() ? Made(0, {FileChange::kSyncDirectory, InodeOf(fd), {}, {}, 0, {}}) : -1;
 }
 
 int SeamRename(const char* from, const char* to, unsigned flags) {
   if (!Allowed()) return -1;
-  const int rc = renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
   const auto kind = flags == RENAME_EXCHANGE ? FileChange::kExchange : FileChange::kRename;
-  if (rc == 0) Record({kind, 0, LastPart(from), LastPart(to), 0, {}});
-  return rc;
+  return Made(renameat2(AT_FDCWD, from, AT_FDCWD, to, flags),
+              {kind, 0, LastPart(from), LastPart(to), 0, {}});
 }
 
 int SeamRemove(const char* path) {
   if (!Allowed()) return -1;
-  const int rc = unlink(path);
-  if (rc == 0) Record({FileChange::kRemove, 0, LastPart(path), {}, 0, {}});
-  return rc;
+  return Made(unlink(path), {FileChange::kRemove, 0, LastPart(path), {}, 0, {}});
 }

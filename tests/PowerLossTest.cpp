@@ -132,17 +132,13 @@ std::set<Files> CutStates(const Disk& disk) {
   return states;
 }
 
-// The power cut that keeps least: what was synced.
-Files SyncedState(const Disk& disk) {
+// What a killed process leaves (everything it wrote), or the power cut that keeps least (what
+// was synced, directory entries included).
+Files StateOf(const Disk& disk, bool killed) {
   Files state;
-  for (const auto& [name, index] : disk.synced_names) state[name] = disk.files[index].synced;
-  return state;
-}
-
-// What a killed process leaves: everything it wrote.
-Files KilledState(const Disk& disk) {
-  Files state;
-  for (const auto& [name, index] : disk.names) state[name] = disk.files[index].now;
+  for (const auto& [name, index] : killed ? disk.names : disk.synced_names) {
+    state[name] = killed ? disk.files[index].now : disk.files[index].synced;
+  }
   return state;
 }
 
@@ -199,16 +195,17 @@ struct Row {
   bool refusal_binds = true;
 };
 
-std::string Answer(bool ok) { return ok ? "done" : "failed"; }
+// Runs |change| under the card lock, as the programs do; "done" or "failed".
+std::string UnderLock(const std::function<bool()>& change) {
+  const int lock = LockCard();
+  const bool ok = lock >= 0 && change();
+  UnlockFile(lock);
+  return ok ? "done" : "failed";
+}
 
 const Row kRows[] = {
     {"terminal start", [] { CardWithEarlierTags(3); },
-     [] {
-       const int lock = LockCard();
-       const bool ok = lock >= 0 && DBInit();  // as the terminal's start does
-       UnlockFile(lock);
-       return Answer(ok);
-     },
+     [] { return UnderLock([] { return DBInit(); }); },  // as the terminal's start does
      "done", false},
     {"get-on", [] { CardWithEarlierTags(2); }, [] { return TagAsTheMenuDoes(1); },
      "Tagging is processed competely."},
@@ -218,12 +215,7 @@ const Row kRows[] = {
      [] { CardWithEarlierTags(static_cast<int>(kCheckpointRecords) - 1); },
      [] { return TagAsTheMenuDoes(1); }, "Tagging is processed competely."},
     {"issuer card", [] { CardWithEarlierTags(1); },
-     [] {
-       const int lock = LockCard();
-       const bool ok = lock >= 0 && CardWriter(TestCard('O', 'S', 'F', 1111, 5000));
-       UnlockFile(lock);
-       return Answer(ok);
-     },
+     [] { return UnderLock([] { return CardWriter(TestCard('O', 'S', 'F', 1111, 5000)); }); },
      "done"},
 };
 
@@ -275,7 +267,7 @@ TEST(PowerLoss, EveryCutLeavesTheChangeDoneOrNotDone) {
         ++states;
       };
       for (const Files& state : CutStates(disk)) check(state, "boot-after");
-      check(KilledState(disk), kBoot);
+      check(StateOf(disk, true), kBoot);
     }
     std::printf("[ cuts     ] %s: %zu steps, %zu states recovered\n", row.name, run.changes.size(),
                 states);
@@ -309,7 +301,7 @@ TEST(PowerLoss, WhatTheConsoleSaidIsTheTruthWhenTheDiskGivesUp) {
       const Files& truth = done ? healthy.after : healthy.before;
       Disk disk = run.disk;
       for (const FileChange& change : run.changes) Replay(disk, change);
-      LayOut(dir, KilledState(disk));
+      LayOut(dir, StateOf(disk, true));
       const Files killed = Recover(dir, kBoot);
       if (done || row.refusal_binds) {
         EXPECT_EQ(killed, truth) << run.printed;
@@ -319,7 +311,7 @@ TEST(PowerLoss, WhatTheConsoleSaidIsTheTruthWhenTheDiskGivesUp) {
       // A power cut as well: a change shown done stays done. One refused may be done after all
       // if its flush went through and the disk gave up just after it: nothing can be written
       // then to tell a restarted machine that it was refused.
-      LayOut(dir, SyncedState(disk));
+      LayOut(dir, StateOf(disk, false));
       const Files books = Recover(dir, "boot-after");
       if (done) {
         EXPECT_EQ(books, truth) << run.printed;
