@@ -130,9 +130,9 @@ bool AllTagsAccepted(std::int64_t tags, const std::string& log_path) {
 // Lays out a card and an empty log at station 1, as a terminal's start leaves them.
 bool StartAtStationOne() {
   WhatTerm = kFirstTermId;
-  const int lock = LockCard();
+  const int lock = LockBooks(kCardBooks);
   const bool ok = lock >= 0 && CardWriter(FreshCard()) && DBInit();
-  UnlockFile(lock);
+  UnlockBooks(lock);
   return ok;
 }
 
@@ -151,13 +151,13 @@ void BM_Tag(benchmark::State& state) {
   {
     const QuietStdout quiet;
     for (auto _ : state) {
-      const int lock = LockCard();
+      const int lock = LockBooks(kCardBooks);
       if (tags % 2 == 0) {
         OnSensorHandler();
       } else {
         OffSensorHandler();
       }
-      UnlockFile(lock);
+      UnlockBooks(lock);
       ++tags;
     }
   }

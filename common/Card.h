@@ -8,7 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "CardCommit.h"
+#include "Books.h"
+#include "WhatTerm.h"
 
 // The charge of one tag. The charge is baseFee + missedOffFee + additionalFee.
 struct Fee {
@@ -45,6 +46,12 @@ std::string FormatCardLine(const Card& card);
 // (numbers fit their field, characters are one character); whatever follows is ignored.
 // Returns nothing for anything else; fee.direction of the result is 'O'.
 std::optional<Card> ParseCardLine(std::string_view text);
+
+// Whether |line| parses as a card line (ParseCardLine).
+bool IsCardLine(std::string_view line);
+
+// The card and the logs of the six terminals, as the store keeps them.
+inline constexpr BookRules kCardBooks{kCardFileName, IsCardLine, IsLogFileName};
 
 // Reads the card file. Nothing when it is missing, unreadable or damaged.
 std::optional<Card> ReadCardFile();

@@ -61,6 +61,8 @@ std::optional<Card> ParseCardLine(std::string_view text) {
   return card;
 }
 
+bool IsCardLine(std::string_view line) { return ParseCardLine(line).has_value(); }
+
 std::optional<Card> ReadCardFile() {
   const auto text = ReadFilePrefix(DataPath(kCardFileName), kCardFileLimit);
   return text ? ParseCardLine(*text) : std::nullopt;

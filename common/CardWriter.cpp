@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "Card.h"
-#include "CardCommit.h"
 #include "LocalDate.h"
 
 std::string FormatCardLine(const Card& card) {
@@ -18,5 +17,5 @@ std::string FormatCardLine(const Card& card) {
 }
 
 bool CardWriter(Card card, LogAppend log) {
-  return CommitCard(FormatCardLine(card), std::move(log));
+  return CommitChange(kCardBooks, FormatCardLine(card), std::move(log));
 }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "CardCommit.h"
+#include "Card.h"
 #include "DataFiles.h"
 #include "LogFile.h"
 #include "WhatTerm.h"
@@ -10,5 +10,5 @@ bool DBInit() {
   // The journal may still hold lines for this log, which a replay would put back: it is
   // checkpointed first. Then a new empty file is renamed over the log, not the log cut to
   // nothing, so a settlement that opened the log before keeps reading the lines it found there.
-  return CheckpointCard() && ReplaceFile(DataPath(name), "", true);
+  return CheckpointBooks(kCardBooks) && ReplaceFile(DataPath(name), "", true);
 }

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <cstdio>
 
-#include "LoadLog.h"
 #include "Settle.h"
 
 // The table lives here for the whole run; the passes and the report only read it. A log that

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "CreditEntries.h"
+#include "Fares.h"
 #include "Settle.h"
-#include "SettleConstants.h"
 
 namespace {
 
@@ -9,7 +9,8 @@ namespace {
 // whose terminal it ended.
 void CreditOrdinaryRide(const FareEntry& entry, Income& income) {
   if (entry.inOut != 'O' || entry.transfer != 'F') return;
-  (entry.atBusStation ? income.busIncome : income.subwayIncome) += entry.additionalFee + kBaseFare;
+  (entry.atBusStation ? income.busIncome : income.subwayIncome) +=
+      std::int64_t{entry.additionalFee} + kBaseFare;
 }
 
 }  // namespace

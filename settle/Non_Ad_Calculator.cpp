@@ -2,8 +2,8 @@
 #include "Allocation.h"
 #include "Clock.h"
 #include "CreditEntries.h"
+#include "Fares.h"
 #include "Settle.h"
-#include "SettleConstants.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ void CreditSurcharge(const FareEntry& entry, Income& income) {
   switch (entry.surcharge) {
     case Surcharge::kSubwayTransferOff: {
       // A subway transfer ride after a bus ride at the base fare.
-      const std::int64_t trip = kBaseFare + kMissedSubwayTransferOff;
+      const std::int64_t trip = std::int64_t{kBaseFare} + kMissedOffSubwayTransfer;
       if (const auto bus = BusShare(trip, kBaseFare, kBaseFare)) {
         income.subwayIncome += trip - *bus;
         income.busIncome += *bus;
@@ -24,7 +24,7 @@ void CreditSurcharge(const FareEntry& entry, Income& income) {
     case Surcharge::kBusTransferOff: {
       // A bus transfer ride after a subway ride that cost prevFare.
       const std::int64_t first_leg = entry.prevFare;
-      const std::int64_t trip = first_leg + kMissedBusTransferOff;
+      const std::int64_t trip = first_leg + kMissedOffBusTransfer;
       if (const auto bus = BusShare(trip, trip, first_leg)) {
         income.subwayIncome += trip - *bus;
         income.busIncome += *bus;
@@ -32,7 +32,7 @@ void CreditSurcharge(const FareEntry& entry, Income& income) {
       break;
     }
     case Surcharge::kSubwayOff:
-      income.subwayIncome += kBaseFare + kMissedSubwayOff;
+      income.subwayIncome += std::int64_t{kBaseFare} + kMissedOffSubway;
       break;
     case Surcharge::kNone:
       break;

@@ -9,50 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "LogEntry.h"
-
-// The surcharges the allocation credits; every other missedOffFee credits nothing.
-enum class Surcharge : std::uint8_t {
-  kNone,
-  kSubwayTransferOff,  // 600: a subway transfer ride was never tagged off
-  kBusTransferOff,     // 700: a bus transfer ride was never tagged off
-  kSubwayOff,          // 200: an ordinary subway ride was never tagged off
-};
-
-// What the allocation reads of one log entry, in 12 bytes. The other fields of the record are
-// checked when the log is read and then dropped, which keeps a table of millions of entries
-// small: its memory, not the reading, is most of the cost of a large settlement.
-struct FareEntry {
-  std::int32_t additionalFee = 0;
-  std::int32_t prevFare = 0;
-  Surcharge surcharge = Surcharge::kNone;  // from missedOffFee
-  char transfer = 'F';
-  char inOut = 'I';
-  bool atBusStation = false;  // the entry's termId is the bus station's
-};
-
-// Whether any pass credits |entry|: it carries a surcharge, or it is a get-off whose transfer
-// flag is 'T' or 'F'. Only such entries are kept in the table: the others, get-ons for the most
-// part, add nothing to any total, and leaving them out makes the table about half as large.
-inline bool Credits(const FareEntry& entry) {
-  return entry.surcharge != Surcharge::kNone ||
-         (entry.inOut == 'O' && (entry.transfer == 'T' || entry.transfer == 'F'));
-}
-
-// The entries of one log that credit anything (see Credits), in line order: one block,
-// reserved up front from the size of the log (see ReserveBlock), so it never grows by a
-// doubling copy.
-using EntryBlock = std::vector<FareEntry>;
-
-// Every entry of the six logs: one block per log, in log order. The logs are read side by side,
-// so each fills its own block.
-using EntryTable = std::vector<EntryBlock>;
-
-// The part of |entry| the allocation reads.
-FareEntry ToFareEntry(const LogEntry& entry);
-
-// The surcharge that a missedOffFee of |missed_off_fee| stands for.
-Surcharge SurchargeOf(std::int32_t missed_off_fee);
+#include "FareEntries.h"
 
 // A sum of won in 128 bits: every credit of a log entry lies within 2^62 won, so no number of
 // entries, in any order, can carry a sum out of its range, and addition never refuses a credit.
@@ -64,6 +21,12 @@ struct Income {
   WideWon busIncome = 0;     // won credited to the bus operator; may be negative
   std::int64_t runTime = 0;  // seconds since the epoch when the allocation started
 };
+
+// Takes the card lock (so that a tag a crash cut off is completed or dropped first), opens the
+// six logs and notes their lengths, and releases the lock: the logs are then read without it,
+// and what they held at that moment is what is settled. False, with every log closed and a
+// detail on standard error, when the lock cannot be had or a log cannot be opened.
+bool SnapshotLogs(LogSnapshots& logs);
 
 // Loads the six logs and runs the allocation chain on them, reading the logs side by side on
 // as many threads as the process may run on (at most one per log); the totals do not depend

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "Allocation.h"
 #include "CreditEntries.h"
+#include "Fares.h"
 #include "Settle.h"
-#include "SettleConstants.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ void CreditTransferTrip(const FareEntry& entry, Income& income) {
   if (entry.inOut != 'O' || entry.transfer != 'T') return;
   if (!entry.atBusStation) {
     // Ended at a subway station: the bus ran the first leg, at the base fare.
-    const std::int64_t trip = entry.additionalFee + kBaseFare;
+    const std::int64_t trip = std::int64_t{entry.additionalFee} + kBaseFare;
     if (const auto bus = BusShare(trip, kBaseFare, kBaseFare)) {
       income.subwayIncome += trip - *bus;
       income.busIncome += *bus - kBaseFare;

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "CardCommit.h"
+#include "Card.h"
 #include "Clock.h"
 #include "DataFiles.h"
 #include "LogFile.h"
@@ -149,9 +149,9 @@ void Supervise(pid_t child, int progress_fd, std::int64_t start) {
 // lock could lose a line another terminal's commit still owes it, and one not emptied would mix
 // this run's tags with an earlier run's.
 bool StartLog() {
-  const int lock = LockCard();
+  const int lock = LockBooks(kCardBooks);
   const bool ok = lock >= 0 && DBInit();
-  UnlockFile(lock);
+  UnlockBooks(lock);
   return ok;
 }
 

@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "Card.h"
-#include "CardCommit.h"
 #include "Clock.h"
 #include "ConsoleInput.h"
 #include "DataFiles.h"
@@ -57,7 +56,7 @@ void Tell(int progress, char stage) {
 // the lock is never held while the console takes output, so a console that stops reading holds
 // up no other terminal.
 void Serve(bool get_on, int progress) {
-  const int lock = LockCard();
+  const int lock = LockBooks(kCardBooks);
   bool card_read = true;
   if (lock < 0) {
     // No lock, or a tag that a crash cut off could not be completed: the books must not move.
@@ -66,7 +65,7 @@ void Serve(bool get_on, int progress) {
     card_read = ReadCardFile().has_value();
     if (card_read) get_on ? OnSensorHandler() : OffSensorHandler();
   }
-  UnlockFile(lock);
+  UnlockBooks(lock);
   Tell(progress, kAtConsole);
   // A card that cannot be read ends the process, with the lock gone before the exit's flush.
   if (!card_read) EndWithFileReadError();

@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Card.h"
 #include "ConsoleTexts.h"
 #include "DataDir.h"
 #include "Journal.h"
@@ -217,7 +218,7 @@ class Storm {
     books.gap = std::int64_t{kOpening} - card->balance - logged_;
     // No journal yet before the first tag; with one, every commit in it is put in place.
     const std::string bytes = dir_.Exists(kJournalName) ? dir_.Read(kJournalName) : "";
-    const JournalScan journal = ScanJournal(bytes);
+    const JournalScan journal = ScanJournal(bytes, kCardBooks);
     EXPECT_EQ(journal.how, JournalEnd::kClean);
     for (const JournalRecord& record : journal.records) {
       EXPECT_EQ(record.mark, kAppliedMark) << "a commit left waiting at byte " << record.offset;

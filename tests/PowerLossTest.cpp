@@ -157,9 +157,9 @@ Files Books(const DataDir& dir) {
 // Recovers as the next program's start does, in |boot|; the books it leaves.
 Files Recover(const DataDir& dir, const char* boot) {
   SetBootId(boot);
-  const int lock = LockCard();
+  const int lock = LockBooks(kCardBooks);
   EXPECT_GE(lock, 0);
-  UnlockFile(lock);
+  UnlockBooks(lock);
   SetBootId(kBoot);
   return Books(dir);
 }
@@ -167,13 +167,13 @@ Files Recover(const DataDir& dir, const char* boot) {
 // A tag as the menu takes it, under the card lock; what it printed.
 std::string TagAsTheMenuDoes(int choice) {
   testing::internal::CaptureStdout();
-  const int lock = LockCard();
+  const int lock = LockBooks(kCardBooks);
   if (lock < 0) {
     std::printf("File Write Error.\n");
   } else {
     choice == 1 ? OnSensorHandler() : OffSensorHandler();
   }
-  UnlockFile(lock);
+  UnlockBooks(lock);
   std::fflush(stdout);
   return testing::internal::GetCapturedStdout();
 }
@@ -197,9 +197,9 @@ struct Row {
 
 // Runs |change| under the card lock, as the programs do; "done" or "failed".
 std::string UnderLock(const std::function<bool()>& change) {
-  const int lock = LockCard();
+  const int lock = LockBooks(kCardBooks);
   const bool ok = lock >= 0 && change();
-  UnlockFile(lock);
+  UnlockBooks(lock);
   return ok ? "done" : "failed";
 }
 

@@ -18,7 +18,7 @@
 #include "DataDir.h"
 #include "DataFiles.h"
 #include "FakeClock.h"
-#include "LoadLog.h"
+#include "FareEntries.h"
 #include "ScanLog.h"
 #include "Settle.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// The pure part of log loading: turns the bytes of a terminal log into entries.
+// The scanning machinery behind FareEntries.h: turns the bytes of a terminal log into entries.
 #pragma once
 
 #include <cstddef>
@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Settle.h"
+#include "FareEntries.h"
 
 enum class ScanStop {
   kEndOfLog,  // every record of the log was whole and valid
@@ -21,12 +21,9 @@ struct ScanResult {
   ScanStop stop = ScanStop::kEndOfLog;
 };
 
-// Scans log records from |text| and appends the part the allocation reads of each whole, valid
-// one that credits anything (see Credits) to |block|, in order. A record is eleven fields separated
-// by any white space, line ends included (so lines need not match records): five 32-bit numbers, a
-// letter, a 32-bit number, two letters, two 64-bit numbers. A number is an optional sign and
-// decimal digits, as many as it has (leading zeros included); a letter is a field of exactly one
-// character. |is_last| says that |text| runs to the end of the log; otherwise a record that touches
+// Scans log records (as LogFile.h states their grammar) from |text| and appends the part the
+// allocation reads of each whole, valid one that credits anything (see Credits) to |block|, in
+// order. |is_last| says that |text| runs to the end of the log; otherwise a record that touches
 // the end of |text| is left for the next call (kNeedMore), and |consumed| says where it starts,
 // only while every byte of it so far may begin a whole, valid record: a record is damaged as soon
 // as one byte shows it, wherever the text ends. On kDamaged nothing of the damaged record is
@@ -61,3 +58,16 @@ inline constexpr std::size_t kLongestCompactRecord = std::size_t{11} * 23;
 // Since ScanLog leaves a record only while it may still be whole and valid, the result is at most
 // kLongestCompactRecord bytes, however many blanks and zeros the record holds.
 std::size_t CompactRecord(char* text, std::size_t size, std::vector<Gap>& gaps);
+
+// Reserves room in |block|, beyond the entries it holds, for as many entries as a log of
+// |log_bytes| bytes can hold at most: every record takes at least 22 bytes with the blank after it.
+// Room that is never filled costs address space, not memory. The block is marked for large pages,
+// which spares the kernel one page fault per 4 KiB of table. When the room cannot be had, the block
+// is left to grow as it goes.
+void ReserveBlock(EntryBlock& block, std::size_t log_bytes);
+
+// Makes the room for |more| entries after the last one of |block| resident before it is
+// written, a megabyte or more at a time, so the kernel maps it in one call instead of one page
+// fault per page; |resident| counts the bytes from the start of the block made resident so far
+// (0 for a new block). Never beyond the block's capacity. Only advice: it changes no entry.
+void PrefaultBlock(EntryBlock& block, std::size_t more, std::size_t& resident);

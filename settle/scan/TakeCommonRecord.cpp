@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "ScanLog.h"
-#include "SettleConstants.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -156,7 +155,7 @@ const char* TakeCommonRecord(const char* at, FareEntry& e, std::size_t& lines) {
     e.prevFare = Value(at, w, fields[6]);
     e.atBusStation = fields[0].last - fields[0].first == 3
                          ? std::memcmp(at + fields[0].first, "6666", 4) == 0
-                         : Value(at, w, fields[0]) == kBusStationId;
+                         : Value(at, w, fields[0]) == kBusTermId;
   }
   lines = 0;  // nearly always the one that ends the record
   for (std::uint64_t ends_of_lines = w.line_end & span; ends_of_lines != 0;

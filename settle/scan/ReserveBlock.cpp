@@ -6,7 +6,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "LoadLog.h"
+#include "LogFile.h"
+#include "ScanLog.h"
 
 namespace {
 

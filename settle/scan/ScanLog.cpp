@@ -6,8 +6,6 @@
 #include <cstring>
 #include <limits>
 
-#include "SettleConstants.h"
-
 namespace {
 
 // The text being scanned, whether it is the end of the log, the line ends passed within the
@@ -163,7 +161,7 @@ const char* TakeRecord(const char* at, Text& text, FareEntry& e) {
   at = TakeLetter(at, text, &e.inOut);
   at = TakeNumber<std::int64_t>(at, text, nullptr);
   e.surcharge = SurchargeOf(missed_off_fee);
-  e.atBusStation = term_id == kBusStationId;
+  e.atBusStation = term_id == kBusTermId;
   return TakeNumber<std::int64_t>(at, text, nullptr);
 }
 

@@ -32,8 +32,7 @@ std::optional<JournalRecord> AppendJournalRecord(Journal& journal, const CardCom
   if (journal.scan.epoch.empty()) journal.scan.epoch = NewEpoch();
   JournalRecord record{commit, journal.scan.end, kPendingMark, journal.boot};
   const std::string bytes = FormatJournalRecord(commit, journal.scan.epoch, record.boot);
-  if (WriteAllAt(journal.fd, bytes, record.offset) && SeamSync(journal.fd) == 0 &&
-      MarkJournal(journal, record, kCommittedMark)) {
+  if (WriteAllAt(journal.fd, bytes, record.offset) && CommitPoint(journal, record)) {
     journal.scan.end += bytes.size();
     journal.scan.dirty_end = journal.scan.end;
     journal.scan.records.push_back(record);
@@ -46,6 +45,10 @@ std::optional<JournalRecord> AppendJournalRecord(Journal& journal, const CardCom
   errno = saved;
   ReportFileError(DataPath(kJournalName));
   return std::nullopt;
+}
+
+bool CommitPoint(Journal& journal, JournalRecord& record) {
+  return SeamSync(journal.fd) == 0 && MarkJournal(journal, record, kCommittedMark);
 }
 
 bool MarkJournal(Journal& journal, JournalRecord& record, char mark) {

@@ -34,6 +34,7 @@ bool CreateJournal(Journal& journal) {
   journal.fd = SeamOpen(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   journal.writable = true;
   journal.size = 0;
+  journal.scan = JournalScan{};  // what a damaged one held is in place and durable
   if (journal.fd < 0) {
     ReportFileError(path);
     return false;
@@ -43,12 +44,11 @@ bool CreateJournal(Journal& journal) {
   return true;
 }
 
-// Opens the journal and reads it whole; a missing one is created when |create|, and otherwise
-// leaves |journal| without one.
-bool OpenAndRead(Journal& journal, std::string& bytes, bool create) {
+// Opens the journal and reads it whole; a missing one leaves |journal| without one.
+bool OpenAndRead(Journal& journal, std::string& bytes) {
   const std::string path = DataPath(kJournalName);
   journal.fd = OpenOwnFile(path, false, journal.writable);
-  if (journal.fd < 0 && errno == ENOENT) return !create || CreateJournal(journal);
+  if (journal.fd < 0 && errno == ENOENT) return true;
   if (journal.fd < 0) return false;
   struct stat info {};
   std::optional<std::string> read;
@@ -70,7 +70,7 @@ bool OpenAndRead(Journal& journal, std::string& bytes, bool create) {
 // A commit record of version 1.0.0, which starts with a digit, is completed as that version
 // completed it, or dropped when torn, and the file becomes a journal.
 bool CompleteOldRecord(Journal& journal, const std::string& bytes) {
-  const auto commit = ParseCommitRecord(bytes);
+  const auto commit = ParseCommitRecord(bytes, journal.rules);
   journal.scan.records.clear();
   // Counted as applied, since it has no mark to set: it is put in place all the same.
   if (commit) journal.scan.records.push_back({*commit, 0, kAppliedMark, {}});
@@ -83,7 +83,7 @@ bool CompleteOldRecord(Journal& journal, const std::string& bytes) {
 bool KeepDamaged(Journal& journal) {
   const std::string path = DataPath(kJournalName);
   const std::uint64_t at = journal.scan.end;
-  if (!journal.writable || !ApplyJournal(journal, 0) || !SyncJournaledBooks(journal.scan.records)) {
+  if (!journal.writable || !ApplyJournal(journal, 0) || !SyncJournaledBooks(journal)) {
     return false;
   }
   std::string kept;
@@ -104,9 +104,7 @@ bool KeepDamaged(Journal& journal) {
   return true;
 }
 
-}  // namespace
-
-// Puts in place what may not be in place, and leaves the journal as a new record needs it.
+// Puts in place what may not be in place.
 bool BringBooksUp(Journal& journal) {
   JournalScan& scan = journal.scan;
   if (scan.how == JournalEnd::kDamaged) return KeepDamaged(journal);
@@ -132,31 +130,43 @@ bool BringBooksUp(Journal& journal) {
     if (!WipeJournal(journal, scan.end, scan.dirty_end)) return false;
     scan.dirty_end = scan.end;
   }
-  const bool full =
-      scan.records.size() >= kCheckpointRecords || scan.end + kLongestJournalRecord > kJournalBytes;
-  return !full || CheckpointJournal(journal);
+  return true;
 }
 
-std::optional<Journal> OpenJournal(bool create) {
+}  // namespace
+
+std::optional<Journal> OpenJournal(const BookRules& rules) {
   Journal journal;
   journal.boot = ThisBoot();
+  journal.rules = rules;
   std::string bytes;
-  bool ok = OpenAndRead(journal, bytes, create);
+  bool ok = OpenAndRead(journal, bytes);
   if (ok && journal.fd >= 0 && !bytes.empty() &&
       std::isdigit(static_cast<unsigned char>(bytes[0]))) {
     ok = CompleteOldRecord(journal, bytes);
   } else if (ok && journal.fd >= 0) {
-    journal.scan = ScanJournal(bytes);
+    journal.scan = ScanJournal(bytes, rules);
     ok = BringBooksUp(journal);
   }
-  // A journal kept for its damage is replaced by a new one; one too short is made whole.
-  if (ok && create && journal.fd < 0) ok = CreateJournal(journal);
-  if (ok && create && journal.size < kJournalBytes) ok = CheckpointJournal(journal);
   if (!ok) {
     CloseJournal(journal);
     return std::nullopt;
   }
   return journal;
+}
+
+bool ReadyForRecord(Journal& journal) {
+  // A journal kept for its damage is replaced by a new one; one too short is made whole.
+  if (journal.fd < 0 && !CreateJournal(journal)) return false;
+  if (!journal.writable) {
+    errno = EACCES;
+    ReportFileError(DataPath(kJournalName));
+    return false;
+  }
+  const JournalScan& scan = journal.scan;
+  const bool full =
+      scan.records.size() >= kCheckpointRecords || scan.end + kLongestJournalRecord > kJournalBytes;
+  return (journal.size >= kJournalBytes && !full) || CheckpointJournal(journal);
 }
 
 void CloseJournal(Journal& journal) {

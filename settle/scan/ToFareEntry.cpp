@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "Settle.h"
-#include "SettleConstants.h"
+#include "FareEntries.h"
+#include "Fares.h"
 
 Surcharge SurchargeOf(std::int32_t missed_off_fee) {
   switch (missed_off_fee) {
-    case kMissedSubwayTransferOff:
+    case kMissedOffSubwayTransfer:
       return Surcharge::kSubwayTransferOff;
-    case kMissedBusTransferOff:
+    case kMissedOffBusTransfer:
       return Surcharge::kBusTransferOff;
-    case kMissedSubwayOff:
+    case kMissedOffSubway:
       return Surcharge::kSubwayOff;
     default:
       return Surcharge::kNone;
@@ -17,5 +17,5 @@ Surcharge SurchargeOf(std::int32_t missed_off_fee) {
 
 FareEntry ToFareEntry(const LogEntry& entry) {
   return {entry.additionalFee, entry.prevFare, SurchargeOf(entry.missedOffFee),
-          entry.transfer,      entry.inOut,    entry.termId == kBusStationId};
+          entry.transfer,      entry.inOut,    entry.termId == kBusTermId};
 }

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "LoadLog.h"
+#include "FareEntries.h"
 
 namespace {
 

@@ -1,19 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-// The journal's records: their layout, and the reading of a journal's bytes.
-//
-// A record is a head line, the three fields it sizes, and a checksum:
-//   "FJ" mark ' ' epoch ' ' boot ' ' card_size ' ' name_size ' ' log_length ' ' line_size "\n"
-//   card line, log name, log line, checksum as 16 hex digits, "\n"
-// The checksum covers everything after the mark, which alone changes once a record is written.
-// A journal beyond its last record is all zeros, so a record cut short by a crash shows as a
-// record followed by nothing but zeros, and any other fault as damage.
+// The journal's records (their layout is in Journal.h), and the reading of a journal's bytes.
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
 #include "Journal.h"
-#include "WhatTerm.h"
 
 namespace {
 
@@ -79,13 +71,6 @@ bool ZerosFrom(std::string_view bytes, std::size_t from) {
   return true;
 }
 
-bool Sound(const CardCommit& commit) {
-  const bool log_sound = commit.log.name.empty()
-                             ? commit.log.line.empty()
-                             : IsLogFileName(commit.log.name) && IsOneLine(commit.log.line);
-  return log_sound && !commit.card_line.empty();
-}
-
 enum class Take { kWhole, kTorn, kDamaged };
 
 struct Taken {
@@ -95,7 +80,7 @@ struct Taken {
   std::size_t next = 0;
 };
 
-Taken TakeRecord(std::string_view bytes, std::size_t at) {
+Taken TakeRecord(std::string_view bytes, std::size_t at, const BookRules& rules) {
   const std::string_view rest = bytes.substr(at);
   auto head = ParseHead(rest);
   const std::size_t length =
@@ -117,16 +102,17 @@ Taken TakeRecord(std::string_view bytes, std::size_t at) {
   commit.card_line = body.substr(0, head->card_size);
   commit.log.name = body.substr(head->card_size, head->name_size);
   commit.log.line = body.substr(head->card_size + head->name_size);
-  if (!Sound(commit)) return {};
+  if (commit.card_line.empty() || !IsSoundLog(commit, rules)) return {};
   head->record.offset = at;
   return {Take::kWhole, std::move(head->record), std::move(head->epoch), at + length};
 }
 
 // Whether a whole record of generation |epoch| stands anywhere in |bytes| from |from| on.
-bool HoldsRecordOf(std::string_view bytes, std::size_t from, const std::string& epoch) {
+bool HoldsRecordOf(std::string_view bytes, std::size_t from, const std::string& epoch,
+                   const BookRules& rules) {
   for (std::size_t at = bytes.find(kMagic, from); at != std::string_view::npos;
        at = bytes.find(kMagic, at + 1)) {
-    const Taken taken = TakeRecord(bytes, at);
+    const Taken taken = TakeRecord(bytes, at, rules);
     if (taken.how == Take::kWhole && taken.epoch == epoch) return true;
   }
   return false;
@@ -145,11 +131,11 @@ std::string FormatJournalRecord(const CardCommit& commit, std::string_view epoch
   return record + sum;
 }
 
-JournalScan ScanJournal(std::string_view bytes) {
+JournalScan ScanJournal(std::string_view bytes, const BookRules& rules) {
   JournalScan scan;
   std::size_t at = 0;
   while (at < bytes.size() && bytes[at] != '\0') {
-    Taken taken = TakeRecord(bytes, at);
+    Taken taken = TakeRecord(bytes, at, rules);
     if (taken.how == Take::kWhole && !scan.epoch.empty() && taken.epoch != scan.epoch) break;
     if (taken.how != Take::kWhole) {
       scan.how = taken.how == Take::kTorn ? JournalEnd::kTorn : JournalEnd::kDamaged;
@@ -165,7 +151,7 @@ JournalScan ScanJournal(std::string_view bytes) {
   // What lies past the end is left by an earlier generation (a checkpoint cut short), unless a
   // record of this generation stands there: then one in between was lost.
   if (scan.how == JournalEnd::kClean && scan.dirty_end > at && !scan.epoch.empty() &&
-      HoldsRecordOf(bytes, at, scan.epoch)) {
+      HoldsRecordOf(bytes, at, scan.epoch, rules)) {
     scan.how = JournalEnd::kDamaged;
   }
   return scan;

@@ -3,9 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "Card.h"
-#include "CardCommit.h"
-#include "WhatTerm.h"
+#include "Journal.h"
 
 namespace {
 
@@ -32,8 +30,10 @@ bool TakeNumber(std::string_view& text, std::uint64_t& out, int base) {
   return true;
 }
 
-bool IsOneLine(std::string_view line) {
-  return !line.empty() && line.find('\n') == line.size() - 1;
+bool IsSoundLog(const CardCommit& commit, const BookRules& rules) {
+  const std::string_view line = commit.log.line;
+  if (commit.log.name.empty()) return line.empty();
+  return rules.is_log_name(commit.log.name) && !line.empty() && line.find('\n') == line.size() - 1;
 }
 
 // Layout: "<card bytes> <log name bytes> <log length> <line bytes>\n", the card line, the log
@@ -58,7 +58,7 @@ std::string FormatCommitRecord(const CardCommit& commit) {
   return body + sum;
 }
 
-std::optional<CardCommit> ParseCommitRecord(std::string_view record) {
+std::optional<CardCommit> ParseCommitRecord(std::string_view record, const BookRules& rules) {
   std::string_view rest = record;
   std::uint64_t card_size = 0, name_size = 0, line_size = 0;
   CardCommit commit;
@@ -79,9 +79,6 @@ std::optional<CardCommit> ParseCommitRecord(std::string_view record) {
   commit.card_line = rest.substr(0, card_size);
   commit.log.name = rest.substr(card_size, name_size);
   commit.log.line = rest.substr(card_size + name_size, line_size);
-  const bool log_sound = commit.log.name.empty()
-                             ? commit.log.line.empty()
-                             : IsLogFileName(commit.log.name) && IsOneLine(commit.log.line);
-  if (!ParseCardLine(commit.card_line) || !log_sound) return std::nullopt;
+  if (!rules.is_card_line(commit.card_line) || !IsSoundLog(commit, rules)) return std::nullopt;
   return commit;
 }

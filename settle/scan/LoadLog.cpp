@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "LoadLog.h"
+#include "FareEntries.h"
 
 #include <unistd.h>
 
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "DataFiles.h"
+#include "LogFile.h"
 #include "ScanLog.h"
 
 namespace {

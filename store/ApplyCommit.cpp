@@ -6,10 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "Card.h"
-#include "CardCommit.h"
 #include "DataFiles.h"
 #include "FileSeam.h"
+#include "Journal.h"
 
 namespace {
 
@@ -44,13 +43,14 @@ bool ApplyLogLine(const CardCommit& commit) {
   return ok;
 }
 
-bool ApplyCardLine(std::string_view card_line) {
-  const std::string path = DataPath(kCardFileName);
-  const auto card = ReadFilePrefix(path, kCardFileLimit);
+bool ApplyCardLine(const BookRules& rules, std::string_view card_line) {
+  const std::string path = DataPath(rules.card_name);
+  // Anything longer than the longest card line cannot be the same card.
+  const auto card = ReadFilePrefix(path, kLongestJournalLine + 1);
   if (card && *card == card_line) return true;
   // Only a card line goes into the card file; a record is checked here, when it is put in
   // place, rather than every time the journal is read.
-  if (!ParseCardLine(card_line)) {
+  if (!rules.is_card_line(card_line)) {
     errno = EINVAL;
     ReportFileError(path);
     return false;

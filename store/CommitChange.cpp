@@ -3,8 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Card.h"
-#include "CardCommit.h"
 #include "DataFiles.h"
 #include "FileSeam.h"
 #include "Journal.h"
@@ -20,7 +18,7 @@ struct Staged {
   std::string beside;  // the new card, beside it
 };
 
-bool Stage(CardCommit& commit, Staged& staged) {
+bool Stage(const BookRules& rules, CardCommit& commit, Staged& staged) {
   if (!commit.log.name.empty()) {
     const std::string path = DataPath(commit.log.name);
     staged.log = OpenDataFile(path, O_RDWR | O_CREAT);
@@ -32,7 +30,7 @@ bool Stage(CardCommit& commit, Staged& staged) {
     }
     commit.log_length = static_cast<std::uint64_t>(info.st_size);
   }
-  const auto card = RealPathOf(DataPath(kCardFileName));
+  const auto card = RealPathOf(DataPath(rules.card_name));
   if (!card) return false;
   staged.card = *card;
   const auto beside = WriteBeside(staged.card, commit.card_line, false);
@@ -42,9 +40,9 @@ bool Stage(CardCommit& commit, Staged& staged) {
 
 // Puts the committed card and line in place: the card renamed over the old one, so it is one
 // whole line at every moment, and the line written where the log ended.
-bool PutInPlace(const CardCommit& commit, const Staged& staged) {
+bool PutInPlace(const BookRules& rules, const CardCommit& commit, const Staged& staged) {
   if (!MoveOver(staged.beside, staged.card)) {
-    ReportFileError(DataPath(kCardFileName));
+    ReportFileError(DataPath(rules.card_name));
     return false;
   }
   if (staged.log >= 0 && !WriteAllAt(staged.log, commit.log.line, commit.log_length)) {
@@ -56,21 +54,24 @@ bool PutInPlace(const CardCommit& commit, const Staged& staged) {
 
 }  // namespace
 
-bool CommitCard(std::string card_line, LogAppend log) {
+bool CommitChange(const BookRules& rules, std::string card_line, LogAppend log) {
   CardCommit commit{std::move(card_line), std::move(log), 0};
-  auto journal = OpenJournal(true);
-  if (!journal) return false;
+  Journal* journal = HeldJournal();
+  std::optional<Journal> own;
+  if (journal == nullptr && (own = OpenJournal(rules))) journal = &*own;
   Staged staged;
   std::optional<JournalRecord> record;
-  if (Stage(commit, staged)) record = AppendJournalRecord(*journal, commit);
+  if (journal != nullptr && ReadyForRecord(*journal) && Stage(rules, commit, staged)) {
+    record = AppendJournalRecord(*journal, commit);
+  }
   if (record) {
-    // The tag is in the books from here on: what fails now, the next holder of the lock puts
-    // in place.
-    if (PutInPlace(commit, staged)) (void)MarkJournal(*journal, *record, kAppliedMark);
+    // The change is in the books from here on: what fails now, the next holder of the lock
+    // puts in place.
+    if (PutInPlace(rules, commit, staged)) (void)MarkJournal(*journal, *record, kAppliedMark);
   } else if (!staged.beside.empty()) {
     (void)SeamRemove(staged.beside.c_str());
   }
   CloseFile(staged.log);
-  CloseJournal(*journal);
+  if (own) CloseJournal(*own);
   return record.has_value();
 }

@@ -3,16 +3,16 @@
 #include <cerrno>
 #include <set>
 
-#include "Card.h"
 #include "DataFiles.h"
 #include "FileSeam.h"
 #include "Journal.h"
 
 // The directory of the card's real file is where it was renamed; the data directory is where a
 // log may have been created.
-bool SyncJournaledBooks(const std::vector<JournalRecord>& records) {
+bool SyncJournaledBooks(const Journal& journal) {
+  const std::vector<JournalRecord>& records = journal.scan.records;
   if (records.empty()) return true;
-  const std::string card = DataPath(kCardFileName);
+  const std::string card = DataPath(journal.rules.card_name);
   const auto real = RealPathOf(card);
   bool ok = real && SyncFileAt(*real) && SyncDirectoryOf(*real) &&
             (DirectoryOf(*real) == DirectoryOf(card) || SyncDirectoryOf(card));
@@ -43,7 +43,7 @@ bool ApplyJournal(Journal& journal, std::size_t first) {
     if (!ApplyLogLine(records[i].commit)) return false;
   }
   // Each record holds the whole card, so the last one's is the card they all leave.
-  if (!ApplyCardLine(records.back().commit.card_line)) return false;
+  if (!ApplyCardLine(journal.rules, records.back().commit.card_line)) return false;
   for (std::size_t i = first; i < records.size(); ++i) {
     (void)MarkJournal(journal, records[i], kAppliedMark);
   }
@@ -70,8 +70,8 @@ bool CheckpointJournal(Journal& journal) {
   }
   // A record marked applied in this boot is left alone, so a card edited by hand since is not
   // put back.
-  if (!ApplyJournal(journal, FirstNotInPlace(journal)) ||
-      !SyncJournaledBooks(journal.scan.records) || !WipeJournal(journal, 0, to)) {
+  if (!ApplyJournal(journal, FirstNotInPlace(journal)) || !SyncJournaledBooks(journal) ||
+      !WipeJournal(journal, 0, to)) {
     return false;
   }
   journal.scan = JournalScan{};
