@@ -1,49 +1,42 @@
 // SPDX-License-Identifier: Apache-2.0
 // The books as the store keeps them: one file whose whole content every change replaces (the
 // card) and the logs a change appends a line to, kept all or nothing through a journal beside
-// that file. The store keeps bytes: what they mean, and which are sound, the records above it
-// say through BookRules.
+// that file. The store keeps bytes; what is sound, the records above it say through BookRules.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-// The lock that every change and every reader of the books holds. It is a file of its own,
-// never replaced, so a lock on it always locks.
+// The lock every change and every reader of the books holds: a file never replaced.
 inline constexpr std::string_view kCardLockName = "usercard.lock";
 
-// A log line to append in the same change as a card: the log's file name and the line.
+// A log line to append in the same change as a card.
 struct LogAppend {
   std::string name;  // a log's file name; empty for a change without a log line
   std::string line;  // one whole line, ending in "\n"
 };
 
-// What the store is told of the books it keeps.
 struct BookRules {
-  std::string_view card_name;              // the file every change replaces, in the data directory
-  bool (*is_card_line)(std::string_view);  // whether bytes may stand as that file's content
+  std::string_view card_name;              // the file every change replaces
+  bool (*is_card_line)(std::string_view);  // whether bytes may stand as its content
   bool (*is_log_name)(std::string_view);   // whether a file name is one of the logs
 };
 
-// Takes the card lock and brings the books up to the journal, so that card and logs agree
-// while the lock is held; the journal stays open for the commit that follows. Returns the
-// lock's descriptor, or -1 (detail on standard error) when the lock cannot be opened or taken,
-// or the books cannot be brought up. Without the lock nothing may be read for a change or
-// changed: another terminal could be halfway through the same card.
+// Takes the card lock and brings the books up to the journal, which stays open for the change
+// that follows. The lock's descriptor, or -1 (detail on standard error) when the lock cannot be
+// taken or the books brought up. Without the lock nothing may be read for a change or changed.
 int LockBooks(const BookRules& rules);
 
-// Lets go of a lock from LockBooks, and of the journal it kept open; -1 is ignored.
+// Lets go of a lock from LockBooks and of the journal it kept open; -1 is ignored.
 void UnlockBooks(int lock);
 
-// Commits |card_line| as the card's content and, in the same change, appends |log| (when
-// named): one journal record made durable with one device flush, then card and line put in
-// place. Needs the card lock. True once the record is durable: the change is then in the books
-// whatever fails next (a failure to put it in place is named on standard error and left to the
-// next holder of the lock). False, with the detail on standard error, when the record did not
-// become durable: then nothing of the change is in the books or ever will be.
+// Commits |card_line| as the card and, in the same change, appends |log| when named: one
+// journal record made durable with one device flush, then both put in place. Needs the card
+// lock. True once the record is durable (a failure to put it in place is named on standard
+// error and left to the next holder of the lock); false, detail on standard error, when it did
+// not become durable: then nothing of the change is in the books or ever will be.
 [[nodiscard]] bool CommitChange(const BookRules& rules, std::string card_line, LogAppend log);
 
-// Makes the books durable and empties the journal, for a change the journal does not hold,
-// such as a log emptied at a terminal's start. Needs the card lock. False (detail on standard
-// error) when the books could not be made durable.
+// Makes the books durable and empties the journal, before a change the journal does not hold
+// (a log emptied at a terminal's start). Needs the card lock. False, detail on standard error.
 [[nodiscard]] bool CheckpointBooks(const BookRules& rules);

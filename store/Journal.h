@@ -1,12 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-// The store's engine, inside store/ only. The journal beside the card: every change of the
-// books (a new card and its log line) is one checksummed record appended to it, and the record
-// made durable with one device flush is the commit point (CommitPoint). The card and the log line
-// are put in place after it without flushes of their own; a checkpoint makes them durable every so
-// many records, and before any change the journal does not hold, then empties the journal. So
-// recovery (the next holder of the card lock) puts in place any record not yet in place, in
-// order, and after a power cut every record since the last checkpoint: each record carries the
-// log's length before its line, so doing it twice does no harm.
+// The store's engine, seen only inside store/. Every change of the books is one checksummed
+// record appended to the journal beside the card; its one device flush is the commit point.
+// Card and log line are put in place after it without flushes; a checkpoint makes them durable
+// and empties the journal. Recovery (the next holder of the card lock) puts in place what may
+// not be: each record carries its log's length before its line, so doing it twice is harmless.
 #pragma once
 
 #include <cstddef>
@@ -28,11 +25,10 @@ struct CardCommit {
 // The journal file. A record is a head line, the three fields it sizes, and a checksum:
 //   "FJ" mark ' ' epoch ' ' boot ' ' card_size ' ' name_size ' ' log_length ' ' line_size "\n"
 //   card line, log name, log line, checksum as 16 hex digits, "\n"
-// The checksum (FNV-1a over 64-bit words) covers everything after the mark, which alone changes
-// once a record is written. A journal beyond its last record is all zeros, so a record cut
-// short by a crash shows as a record followed by nothing but zeros, and any other fault as
-// damage. The epoch names a generation: a checkpoint starts a new one, so records an
-// interrupted checkpoint left behind are never taken for the current generation's.
+// The checksum (FNV-1a over 64-bit words) covers all after the mark, which alone changes once
+// written. Past the last record the journal is zeros, so a record cut short by a crash is one
+// followed by nothing but zeros, and any other fault damage. The epoch names a generation: a
+// checkpoint starts one, so what an interrupted checkpoint left is never taken for current.
 inline constexpr std::string_view kJournalName = "usercard.txt.farecard-journal";
 // A damaged journal is kept for inspection under this name and a number.
 inline constexpr std::string_view kDamagedJournalName = "usercard.txt.farecard-damaged-";

@@ -9,17 +9,12 @@ namespace {
 // The journal LockBooks opened, until UnlockBooks: the lock's holder reads it once per change.
 std::optional<Journal> held;
 
-void LetGo() {
-  if (held) CloseJournal(*held);
-  held.reset();
-}
-
 }  // namespace
 
 Journal* HeldJournal() { return held ? &*held : nullptr; }
 
 int LockBooks(const BookRules& rules) {
-  LetGo();
+  UnlockBooks(-1);
   const int lock = LockFile(DataPath(kCardLockName));
   if (lock < 0) return -1;
   held = OpenJournal(rules);
@@ -28,7 +23,8 @@ int LockBooks(const BookRules& rules) {
 }
 
 void UnlockBooks(int lock) {
-  LetGo();
+  if (held) CloseJournal(*held);
+  held.reset();
   UnlockFile(lock);
 }
 
