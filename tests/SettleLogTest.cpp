@@ -129,6 +129,12 @@ TEST(SettleLog, DamagedRecordStopsTheScanAndIsNotCounted) {
       {"64-bit field beyond its range after zeros",
        "3333 0 0 0 1 F 0 S O 1 0" + std::string(30, '9') + "\n" + good},
       {"two letters for one", "3333 0 0 200 1234 FT 1250 S O 1 2\n" + good},
+      // Followed by a whole record the common-record path reads it; alone at the end, the
+      // general one.
+      {"two letters for prevVehicle", "3333 0 0 200 1234 F 1250 SB O 1 2\n" + good},
+      {"two letters for prevVehicle at the end", "3333 0 0 200 1234 F 1250 SB O 1 2\n"},
+      {"two letters for inOut", "3333 0 0 200 1234 F 1250 S OI 1 2\n" + good},
+      {"two letters for inOut at the end", "3333 0 0 200 1234 F 1250 S OI 1 2\n"},
       {"letter run into the next number", "3333 0 0 200 1234 F1250 S O 1 2 3\n" + good},
       {"zero byte", std::string("3333 0 0 2\0 1 F 0 S O 1 2\n", 26) + good},
       {"zero bytes alone", std::string(300, '\0')},
