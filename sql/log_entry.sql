@@ -1,8 +1,11 @@
 -- SPDX-License-Identifier: Apache-2.0
--- The table that sql/settlement.sql reads: one row per log record, the eleven fields in log
--- order. Plain SQL for SQLite and PostgreSQL alike: every number a BIGINT (in SQLite, an integer
--- of up to 64 bits), transfer, prev_vehicle and in_out one-letter TEXT. The loaders
--- sql/load-sqlite and sql/load-postgresql create it and fill it from the six logs.
+-- The tables the loaders sql/load-sqlite and sql/load-postgresql fill from the six logs, read by
+-- settle's rule (read-logs.awk). Plain SQL for SQLite and PostgreSQL alike: every number a
+-- BIGINT (in SQLite, an integer of up to 64 bits), every letter one-letter TEXT. The views over
+-- log_entry go first, so that the tables can be dropped; the loaders make them anew.
+DROP VIEW IF EXISTS entry_day;
+DROP VIEW IF EXISTS entry_credit;
+-- One row per whole log record, the eleven fields in log order.
 DROP TABLE IF EXISTS log_entry;
 CREATE TABLE log_entry (
   term_id BIGINT NOT NULL,
@@ -16,4 +19,11 @@ CREATE TABLE log_entry (
   in_out TEXT NOT NULL,
   tag_time BIGINT NOT NULL,
   stamp BIGINT NOT NULL
+);
+-- One row per damaged record, skipped as settle skips it: the log's name (1111.txt to
+-- 6666.txt) and the line where the record began.
+DROP TABLE IF EXISTS rejected_line;
+CREATE TABLE rejected_line (
+  log TEXT NOT NULL,
+  line BIGINT NOT NULL
 );

@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: Apache-2.0
 # The settlement's tests: the allocation, the log reading, the report, the real program and the
-# settlement query of sql/, which runs in the sqlite3 shell.
+# queries of sql/, which run on SQLite and on a throw-away PostgreSQL server.
 fare_test(settle_tests
   SOURCES
     SettleAllocationTest.cpp
