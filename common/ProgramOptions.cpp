@@ -3,7 +3,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <string_view>
+#include <system_error>
 
 #include "DataFiles.h"
 
@@ -16,27 +19,51 @@
 
 namespace {
 
-// The data directory when FARE_DATA_DIR is unset, as DataPath takes it: an installed program
-// is built with a fixed one, a build in the checkout uses the designed relative one.
-#ifdef FARE_DEFAULT_DATA_DIR
-constexpr const char* kDefaultDataDir = FARE_DEFAULT_DATA_DIR ".";
-#else
-constexpr const char* kDefaultDataDir = "../../ (relative to the working directory).";
-#endif
+// The directory DataPath puts the files in, by a name that holds whatever the working
+// directory: absolute, its links resolved as far as it exists.
+std::string DataDirectoryInUse() {
+  std::string dir = DataPath("");
+  if (dir.size() > 1) dir.pop_back();  // the slash DataPath ends it with
+  std::error_code error;
+  std::filesystem::path resolved = std::filesystem::absolute(dir, error);
+  if (!error) resolved = std::filesystem::weakly_canonical(resolved, error);
+  return error ? dir : resolved.string();
+}
+
+// What chose that directory: FARE_DATA_DIR, or the built-in default, which a build from the
+// source takes relative to the working directory.
+std::string DataDirectoryOrigin() {
+  const char* set = std::getenv("FARE_DATA_DIR");
+  if (set != nullptr && *set != '\0') return std::string("set by FARE_DATA_DIR=") + set;
+  const std::string default_dir = DataPath("");
+  if (default_dir.front() == '/') return "the default; FARE_DATA_DIR names another";
+  return "the default: " + default_dir + " of the working directory; FARE_DATA_DIR names another";
+}
 
 void PrintUsage(const char* program, const char* summary) {
   std::printf(
       "Usage: %s [--help | --version]\n"
       "%s\n"
       "\n"
-      "Keeps its files in the directory $FARE_DATA_DIR when that is set and not empty,\n"
-      "otherwise in %s\n"
+      "Data directory: %s\n"
+      "  (%s)\n"
       "\n"
-      "  --help     print this help and exit\n"
-      "  --version  print the version and exit\n"
+      "  -h, --help     print this help and exit\n"
+      "      --version  print the version and exit\n"
       "\n"
       "See %s(1) and fare-files(5).\n",
-      program, summary, kDefaultDataDir, program);
+      program, summary, DataDirectoryInUse().c_str(), DataDirectoryOrigin().c_str(), program);
+}
+
+void PrintVersion(const char* program) {
+  std::printf(
+      "%s (farecard) %s\n"
+      "Copyright (C) %s\n"
+      "License Apache-2.0: Apache License, Version 2.0 "
+      "<https://www.apache.org/licenses/LICENSE-2.0>.\n"
+      "This is free software: you are free to change and redistribute it.\n"
+      "There is NO WARRANTY, to the extent permitted by law.\n",
+      program, FARE_VERSION, FARE_COPYRIGHT);
 }
 
 // Help and version are the program's whole output: one that did not reach its reader is a
@@ -49,32 +76,32 @@ void PrintUsage(const char* program, const char* summary) {
   std::exit(0);
 }
 
+[[noreturn]] void Refuse(const char* program, const std::string& reason) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program, reason.c_str(),
+               program);
+  std::exit(2);
+}
+
 }  // namespace
 
 void HandleProgramOptions(int argc, char* argv[], const char* program, const char* summary) {
   if (argc <= 1) return;
-  const std::string_view option = argv[1];
-  if (argc == 2 && option == "--help") {
-    PrintUsage(program, summary);
-    Finish();
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--help" || argument == "-h") {
+      PrintUsage(program, summary);
+      Finish();
+    }
+    if (argument == "--version") {
+      PrintVersion(program);
+      Finish();
+    }
+    // An option is judged where it stands, as getopt does; the other words only in the end.
+    if (argument.size() > 1 && argument.front() == '-') {
+      Refuse(program, "unknown argument '" + std::string(argument) + "'");
+    }
   }
-  if (argc == 2 && option == "--version") {
-    std::printf(
-        "%s (farecard) %s\n"
-        "Copyright (C) %s\n"
-        "License Apache-2.0: Apache License, Version 2.0 "
-        "<https://www.apache.org/licenses/LICENSE-2.0>.\n"
-        "This is free software: you are free to change and redistribute it.\n"
-        "There is NO WARRANTY, to the extent permitted by law.\n",
-        program, FARE_VERSION, FARE_COPYRIGHT);
-    Finish();
-  }
-  std::fflush(stdout);
-  if (argc == 2) {
-    std::fprintf(stderr, "%s: unknown argument '%s'\n", program, argv[1]);
-  } else {
-    std::fprintf(stderr, "%s: too many arguments\n", program);
-  }
-  std::fprintf(stderr, "Try '%s --help' for more information.\n", program);
-  std::exit(2);
+  Refuse(program, argc == 2 ? "unknown argument '" + std::string(argv[1]) + "'"
+                            : std::string("too many arguments"));
 }

@@ -4,11 +4,14 @@
 #pragma once
 
 // Answers the command line of |program| before anything else runs. No arguments: returns and
-// the program runs as usual. "--help" alone: prints the usage (|summary| is its second line,
-// and it names the data directory the program uses) on standard output and ends with status
-// 0. "--version" alone: prints "|program| (farecard) VERSION", the copyright line and the
-// licence lines on standard output and ends with status 0. Anything else: one line with the
-// reason, then "Try '|program| --help' for more information." on standard error, status 2.
-// When standard output cannot take the help or the version, says why on standard error and
-// ends with status 1.
+// the program runs as usual. Otherwise the arguments are taken in order, as GNU programs take
+// them: the first "--help" (or "-h") or "--version" answers, whatever else follows it or other
+// words before it. "--help" prints the usage (|summary| is its second line) with the data
+// directory in use, absolute, and what chose it (FARE_DATA_DIR or the default); "--version"
+// prints "|program| (farecard) VERSION", the copyright line and the licence lines; both on
+// standard output, ending with status 0. An unknown option before them, or no such option at
+// all: one line with the reason ("unknown argument 'X'" for the first unknown option or a lone
+// word, "too many arguments" for several words), then "Try '|program| --help' for more
+// information." on standard error, status 2. When standard output cannot take the help or the
+// version, says why on standard error and ends with status 1.
 void HandleProgramOptions(int argc, char* argv[], const char* program, const char* summary);

@@ -122,14 +122,18 @@ void PrintLastLine() {
 }
 
 // Waits out the service period (or a stop request) without spinning, following the menu
-// process's progress meanwhile, then stops it. The child is reaped only here, so its ID cannot
-// pass to another process before a kill, even when it ended early.
+// process's progress meanwhile, then stops it. A menu process that ends early (end of input, a
+// fatal error) closes its pipe and is reaped then, not left a zombie for the rest of the
+// period; once reaped it is never signalled, so a kill cannot strike a process that took its
+// ID.
 void Supervise(pid_t child, int progress_fd, std::int64_t start) {
   Progress progress{progress_fd, kAtConsole};
+  bool reaped = false;
   while (!stop_requested && CurrentTime() - start < kServicePeriodSeconds) {
     progress = Follow(progress, kNapMilliseconds);
+    reaped = reaped || (progress.fd < 0 && Reaped(child));
   }
-  StopMenu(child, progress);
+  if (!reaped) StopMenu(child, progress);
   if (!stop_requested) PrintLastLine();
 }
 

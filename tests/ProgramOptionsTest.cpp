@@ -27,15 +27,16 @@ constexpr const char* kLicenceLines =
     "This is free software: you are free to change and redistribute it.\n"
     "There is NO WARRANTY, to the extent permitted by law.\n";
 
-// Runs |program| with the shell words |args| in |dir|'s working directory, with a card on the
-// way in, so a program that ran on instead of answering its arguments would show it.
-RunResult RunWithArguments(const DataDir& dir, const std::string& program,
-                           const std::string& args) {
+// Runs |program| with the shell words |args| in |dir|'s working directory, FARE_DATA_DIR unset
+// or as |env| sets it, with a card on the way in, so a program that ran on instead of
+// answering its arguments would show it.
+RunResult RunWithArguments(const DataDir& dir, const std::string& program, const std::string& args,
+                           const std::string& env = "") {
   dir.Write("in", "1\n1\n");
-  const int raw =
-      std::system(("cd " + dir.workdir() + " && env -u FARE_DATA_DIR " + program + " <" +
-                   dir.Path("in") + " >" + dir.Path("out") + " 2>" + dir.Path("err") + " " + args)
-                      .c_str());
+  const int raw = std::system(("cd " + dir.workdir() + " && env -u FARE_DATA_DIR " + env + " " +
+                               program + " <" + dir.Path("in") + " >" + dir.Path("out") + " 2>" +
+                               dir.Path("err") + " " + args)
+                                  .c_str());
   return {dir.Read("out"), dir.Read("err"), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
 }
 
@@ -47,37 +48,82 @@ std::set<std::string> NamesIn(const std::string& directory) {
   return names;
 }
 
+// The help's two lines on the data directory.
+std::string DataDirectoryLines(const std::string& dir, const std::string& origin) {
+  return "\nData directory: " + dir + "\n  (" + origin + ")\n\n";
+}
+
+constexpr const char* kHelp = "help";
+constexpr const char* kVersion = "version";
+
 TEST(CommandLine, HelpVersionAndAnyOtherArgument) {
   for (const auto& [name, bin] :
        {std::pair{"issuer", ISSUER_BIN}, {"terminal", TERMINAL_BIN}, {"settle", SETTLE_BIN}}) {
     SCOPED_TRACE(name);
     DataDir dir;
-    const RunResult help = RunWithArguments(dir, bin, "--help");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind(std::string("Usage: ") + name + " [--help | --version]\n", 0), 0u);
-    EXPECT_EQ(help.err, "");
-    // A build in the checkout keeps the designed data directory.
-    EXPECT_NE(help.out.find("otherwise in ../../ (relative to the working directory).\n"),
-              std::string::npos);
-    const RunResult version = RunWithArguments(dir, bin, "--version");
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, std::string(name) + " (farecard) " FARE_VERSION "\n" + kLicenceLines);
-    for (const auto& [args, reason] : {std::pair{"--verbose", "unknown argument '--verbose'"},
-                                       {"-h", "unknown argument '-h'"},
+    const std::string usage = std::string("Usage: ") + name + " [--help | --version]\n";
+    const std::string version =
+        std::string(name) + " (farecard) " FARE_VERSION "\n" + kLicenceLines;
+    // The first of --help, -h and --version answers, wherever it stands; an unknown option
+    // before it does not.
+    for (const auto& [args, answer] : {std::pair{"--help", kHelp},
+                                       {"-h", kHelp},
+                                       {"--help --version", kHelp},
+                                       {"--version --help", kVersion},
+                                       {"-h --version x", kHelp},
+                                       {"x --help", kHelp},
+                                       {"--version", kVersion},
+                                       {"--verbose", "unknown argument '--verbose'"},
+                                       {"--verbose --help", "unknown argument '--verbose'"},
+                                       {"-", "unknown argument '-'"},
                                        {"''", "unknown argument ''"},
-                                       {"--help --version", "too many arguments"},
-                                       {"--help x", "too many arguments"}}) {
+                                       {"x y", "too many arguments"}}) {
       SCOPED_TRACE(args);
       const RunResult run = RunWithArguments(dir, bin, args);
+      if (answer == kHelp || answer == kVersion) {
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(answer == kHelp ? run.out.substr(0, usage.size()) : run.out,
+                  answer == kHelp ? usage : version);
+        continue;
+      }
       EXPECT_EQ(run.status, 2);
       EXPECT_EQ(run.out, "");
-      EXPECT_EQ(run.err, name + std::string(": ") + reason + "\nTry '" + name +
+      EXPECT_EQ(run.err, name + std::string(": ") + answer + "\nTry '" + name +
                              " --help' for more information.\n");
     }
     const RunResult full = RunWithArguments(dir, bin, "--version >/dev/full");
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(full.err, name + std::string(": standard output: No space left on device\n"));
     EXPECT_EQ(NamesIn(dir.root()), (std::set<std::string>{"a", "err", "in", "out"}));
+  }
+}
+
+// --help names the directory the program would use, absolute, and what chose it.
+TEST(CommandLine, HelpNamesTheDataDirectoryInUse) {
+  DataDir dir;
+  const std::string root = fs::canonical(dir.root()).string();
+  fs::create_directory(dir.Path("moved"));
+  fs::create_symlink(root + "/moved", dir.Path("link"));
+  const std::string by_default =
+      "the default: ../../ of the working directory; "
+      "FARE_DATA_DIR names another";
+  for (const auto& [env, lines] :
+       {std::pair{std::string(), DataDirectoryLines(root, by_default)},
+        {"FARE_DATA_DIR=", DataDirectoryLines(root, by_default)},
+        {"FARE_DATA_DIR=" + root + "/moved/",
+         DataDirectoryLines(root + "/moved", "set by FARE_DATA_DIR=" + root + "/moved/")},
+        {"FARE_DATA_DIR=" + root + "/link",
+         DataDirectoryLines(root + "/moved", "set by FARE_DATA_DIR=" + root + "/link")},
+        {"FARE_DATA_DIR=none", DataDirectoryLines(root + "/a/b/none", "set by FARE_DATA_DIR=none")},
+        {"FARE_DATA_DIR=../none",
+         DataDirectoryLines(root + "/a/none", "set by FARE_DATA_DIR=../none")}}) {
+    SCOPED_TRACE(env);
+    for (const char* bin : {ISSUER_BIN, TERMINAL_BIN, SETTLE_BIN}) {
+      const RunResult help = RunWithArguments(dir, bin, "--help", env);
+      EXPECT_EQ(help.status, 0);
+      EXPECT_NE(help.out.find(lines), std::string::npos) << help.out;
+    }
   }
 }
 

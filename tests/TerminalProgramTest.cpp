@@ -94,6 +94,10 @@ TEST(TerminalProgram, EndOfInputStopsTheMenuQuietly) {
   terminal.Write("1\n");
   terminal.CloseInput();
   ASSERT_TRUE(terminal.WaitForOutput(kMenu));
+  // The menu process that ended is reaped while the supervisor waits out the period: no
+  // zombie is left behind for the rest of it.
+  EXPECT_TRUE(WaitUntil([&] { return FirstChildOf(terminal.pid()) < 0; }));
+  EXPECT_TRUE(IsRunning(terminal.pid()));
   EXPECT_EQ(setup.dir.Read("usercard.txt.k1LLed"), "a person's own file");
   std::this_thread::sleep_for(500ms);
   EXPECT_EQ(terminal.out(), std::string(kSelection) + kDateLine + kMenu);
