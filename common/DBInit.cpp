@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "Card.h"
+#include "Clock.h"
 #include "DataFiles.h"
+#include "KeepRun.h"
 #include "LogFile.h"
 #include "WhatTerm.h"
 
@@ -8,7 +10,8 @@ bool DBInit() {
   const std::string name = LogFileName(WhatTerm);
   if (name.empty()) return true;
   // The journal may still hold lines for this log, which a replay would put back: it is
-  // checkpointed first. Then a new empty file is renamed over the log, not the log cut to
-  // nothing, so a settlement that opened the log before keeps reading the lines it found there.
-  return CheckpointBooks(kCardBooks) && ReplaceFile(DataPath(name), "", true);
+  // checkpointed first. Then a new empty file takes the log's place and the old one is kept
+  // under a name of its own, not cut to nothing: its lines are money not yet settled, and a
+  // settlement that opened the log before keeps reading the lines it found there.
+  return CheckpointBooks(kCardBooks) && KeepRun(DataPath(name), name, CurrentTime());
 }

@@ -28,8 +28,9 @@ LogEntry ToLogEntry(const Card& card, std::int32_t term_id);
 std::string FormatLogLine(const LogEntry& entry);
 
 // Checkpoints the journal, then creates the log of WhatTerm empty, or empties it, durably: a
-// new empty file replaces it. Needs the card lock. False, with the detail on standard error,
-// when either failed: the log's old lines may then still stand there.
+// new empty file replaces it, and its old lines are kept beside it (see KeepRun). Needs the
+// card lock. False, with the detail on standard error, when either failed: the log's old lines
+// may then still stand there.
 [[nodiscard]] bool DBInit();
 
 // The log line of the charged |card| for the log of WhatTerm, to be appended in the same card

@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-#include <unistd.h>
-
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
-#include <string_view>
 
-#include "DataFiles.h"
+#include "AppendReports.h"
 #include "LocalDate.h"
 #include "Settle.h"
 #include "SettleConstants.h"
@@ -27,20 +24,6 @@ std::string Format(const char* format, ...) {
   std::vsnprintf(text, sizeof text, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
   va_end(args);
   return text;
-}
-
-// Appends the two lines of this run to report |name| in one durable write, so a report never
-// holds a date line without its income line. When that fails the report is named on standard
-// output (the reason is on standard error) instead of passing for written.
-void AppendReport(std::string_view name, const std::string& lines) {
-  const std::string path = DataPath(name);
-  const int fd = OpenForAppend(path);
-  bool written = fd >= 0 && AppendDurably(fd, lines, path);
-  if (fd >= 0 && close(fd) != 0) {
-    ReportFileError(path);
-    written = false;
-  }
-  if (!written) std::printf("Cannot write %s!\n", path.c_str());
 }
 
 // The report's three figures, each within 64 bits.
@@ -77,9 +60,9 @@ void PrintSummary(const std::string& date_line, const Figures& figures) {
 
 }  // namespace
 
-// Each report is written on its own: one operator's report failing is no reason to keep the
-// other's lines back, and the summary is still printed because the totals are right; the
-// failure line tells which report lacks them.
+// The two reports change together or not at all (see AppendReports), so a run that failed
+// may simply be run again. The summary is printed only when both were written: after a
+// failure the one line naming the report that could not be written is the whole answer.
 // Totals that do not fit the report are refused whole: a report line wrapped around, or cut
 // to fit, would pass a wrong sum for the books.
 void OutputHandler(const EntryTable& /*table*/, Income income, std::size_t /*count*/) {
@@ -96,8 +79,9 @@ void OutputHandler(const EntryTable& /*table*/, Income income, std::size_t /*cou
   const LocalDate date = ToLocalDate(income.runTime);
   const std::string date_line =
       Format("Date : %d-%d-%d %d:%d\n", date.year, date.month, date.day, date.hour, date.minute);
-  AppendReport(kSubwayReportName,
-               date_line + Format("Subway Income : %" PRId64 " Won\n", figures.subway));
-  AppendReport(kBusReportName, date_line + Format("Bus Income : %" PRId64 " Won\n", figures.bus));
-  PrintSummary(date_line, figures);
+  const ReportLines reports[] = {
+      {kSubwayReportName, date_line + Format("Subway Income : %" PRId64 " Won\n", figures.subway)},
+      {kBusReportName, date_line + Format("Bus Income : %" PRId64 " Won\n", figures.bus)},
+  };
+  if (AppendReports(reports)) PrintSummary(date_line, figures);
 }

@@ -15,6 +15,7 @@
 
 #include "ConsoleTexts.h"
 #include "DataDir.h"
+#include "KeepRun.h"
 #include "Ledger.h"
 #include "Process.h"
 #include "Station.h"
@@ -231,6 +232,8 @@ TEST(HostileInput, TagMenuShowsOneErrorPerBadLineAndChargesNothing) {
     expected["3333.txt"] = "";       // choosing the terminal empties its log
     expected["usercard.lock"] = "";  // the tag menu opens the card lock
     expected["3333.lock"] = "";      // the terminal holds its station's lock
+    // The lines of the run before are kept, under the time of this start.
+    expected[KeptRunName("3333.txt", kStart)] = "left by an earlier run\n";
     const RunResult run = RunAtTagMenu(setup, row.input);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out,

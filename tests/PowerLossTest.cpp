@@ -149,9 +149,16 @@ void LayOut(const DataDir& dir, const Files& state) {
   for (const auto& [name, bytes] : state) dir.Write(name, bytes);
 }
 
-// What the rows compare: the card and the log of this terminal.
+// What the rows compare: the card, the log of this terminal and the lines of the runs a start
+// kept, so a start that loses the lines of the run before is caught.
 Files Books(const DataDir& dir) {
-  return {{"card", dir.Read(kCardFileName)}, {"log", dir.Read(LogFileName(kHere))}};
+  std::string kept;
+  for (const auto& entry : fs::directory_iterator(dir.root())) {
+    if (entry.path().filename().string().starts_with(LogFileName(kHere) + ".run-")) {
+      kept += dir.Read(entry.path().filename().string());
+    }
+  }
+  return {{"card", dir.Read(kCardFileName)}, {"log", dir.Read(LogFileName(kHere))}, {"kept", kept}};
 }
 
 // Recovers as the next program's start does, in |boot|; the books it leaves.
@@ -369,8 +376,8 @@ TEST(PowerLoss, RecordsArePutInPlaceDroppedOrKeptAsTheyStand) {
     testing::internal::CaptureStderr();
     const Files books = Recover(dir, kBoot);
     const std::string said = testing::internal::GetCapturedStderr();
-    const Files applied = {{"card", tag.card_line}, {"log", line}};
-    const Files untouched = {{"card", FormatCardLine(card)}, {"log", ""}};
+    const Files applied = {{"card", tag.card_line}, {"log", line}, {"kept", ""}};
+    const Files untouched = {{"card", FormatCardLine(card)}, {"log", ""}, {"kept", ""}};
     EXPECT_EQ(books, row.put_in_place ? applied : untouched);
     EXPECT_NE(said.find(row.said), std::string::npos) << said;
     EXPECT_EQ(dir.Read("usercard.txt.farecard-damaged-1") == row.journal, *row.said != '\0');

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 // The income report: the summary block and the report lines byte for byte, appending across
 // runs, and reports that cannot be written.
+#include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "DataDir.h"
+#include "FileChanges.h"
 #include "Settle.h"
 
 namespace {
@@ -81,49 +84,62 @@ TEST(SettleReport, RunsAppendAndKeepEarlierLines) {
             "Date : 2015-6-9 15:5\nBus Income : 0 Won\n");
 }
 
+// The two reports change together or not at all: a report that cannot be opened or written
+// is named in one line, and the other keeps its bytes (lines already appended are taken back).
 TEST(SettleReport, ReportThatCannotBeWrittenIsNamedNotPassedOver) {
   namespace fs = std::filesystem;
-  const std::string subway_lines = "Date : 2015-6-9 14:5\nSubway Income : 2009 Won\n";
-  const std::string bus_lines = "Date : 2015-6-9 14:5\nBus Income : 591 Won\n";
-  const std::string subway_error = "Cannot write ../../SubwayCompany.txt!\n";
-  const std::string bus_error = "Cannot write ../../BusCompany.txt!\n";
+  enum Kind { kEarlier, kMissing, kDirectory, kFullDisk };
+  const std::string lines[] = {"Date : 2015-6-9 14:5\nSubway Income : 2009 Won\n",
+                               "Date : 2015-6-9 14:5\nBus Income : 591 Won\n"};
+  const std::string earlier[] = {"Date : 2014-1-1 1:1\nSubway Income : 5 Won\n",
+                                 "Date : 2014-1-1 1:1\nBus Income : 6 Won\n"};
+  const char* names[] = {"SubwayCompany.txt", "BusCompany.txt"};
   const struct {
     const char* name;
-    bool subway_fails, bus_fails;
-    bool full_disk;  // the file opens but nothing can be written to it
+    Kind kinds[2];  // subway, bus
+    // Changes that fail (EIO), counted from the subway report's write: its write and flush,
+    // then the bus report's; 0: none.
+    std::size_t fail_step, fail_count;
+    int named;                // the report the answer names: 0 subway, 1 bus
+    bool subway_keeps_lines;  // they could not be taken back
   } rows[] = {
-      {"subway report is a directory", true, false, false},
-      {"bus report is a directory", false, true, false},
-      {"both are directories", true, true, false},
-      {"subway report on a full disk", true, false, true},
-      {"bus report on a full disk", false, true, true},
+      {"subway report is a directory", {kDirectory, kEarlier}, 0, 0, 0, false},
+      {"bus report is a directory", {kEarlier, kDirectory}, 0, 0, 1, false},
+      {"bus report is a directory, subway report missing", {kMissing, kDirectory}, 0, 0, 1, false},
+      {"both are directories", {kDirectory, kDirectory}, 0, 0, 0, false},
+      {"subway report on a full disk", {kFullDisk, kEarlier}, 0, 0, 0, false},
+      {"bus report on a full disk", {kEarlier, kFullDisk}, 0, 0, 1, false},
+      {"bus report's flush fails", {kEarlier, kEarlier}, 4, 1, 1, false},
+      {"bus report's flush fails, both missing", {kMissing, kMissing}, 6, 1, 1, false},
+      {"the disk gives up at the bus report", {kEarlier, kEarlier}, 3, SIZE_MAX, 1, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     DataDir dir;
-    for (const auto& [fails, name] : {std::pair{row.subway_fails, "SubwayCompany.txt"},
-                                      std::pair{row.bus_fails, "BusCompany.txt"}}) {
-      if (!fails) continue;
-      if (row.full_disk) {
-        fs::create_symlink("/dev/full", dir.Path(name));
-      } else {
-        fs::create_directory(dir.Path(name));
-      }
+    for (int i = 0; i < 2; ++i) {
+      if (row.kinds[i] == kEarlier) dir.Write(names[i], earlier[i]);
+      if (row.kinds[i] == kDirectory) fs::create_directory(dir.Path(names[i]));
+      if (row.kinds[i] == kFullDisk) fs::create_symlink("/dev/full", dir.Path(names[i]));
     }
+    if (row.fail_step != 0) FailChangesFrom(row.fail_step, EIO, row.fail_count);
     const Report report = Output({2009, 591, kExampleTime});
-    EXPECT_EQ(report.out, (row.subway_fails ? subway_error : "") +
-                              (row.bus_fails ? bus_error : "") +
-                              Summary("2015-6-9 14:5", "2600", "2009", "591"));
-    if (row.subway_fails) {
-      EXPECT_NE(report.err.find("../../SubwayCompany.txt: "), std::string::npos) << report.err;
-    } else {
-      EXPECT_EQ(dir.Read("SubwayCompany.txt"), subway_lines);
+    FailChangesFrom(0, 0);
+    EXPECT_EQ(report.out, std::string("Cannot write ../../") + names[row.named] + "!\n");
+    EXPECT_NE(report.err.find(std::string("../../") + names[row.named] + ": "), std::string::npos)
+        << report.err;
+    for (int i = 0; i < 2; ++i) {
+      if (row.kinds[i] == kDirectory || row.kinds[i] == kFullDisk) continue;
+      // A missing report is made only once every report has opened.
+      std::string expected = row.kinds[i] == kEarlier ? earlier[i]
+                             : row.fail_step == 0     ? "<missing>"
+                                                      : "";
+      if (i == 0 && row.subway_keeps_lines) expected += lines[i];
+      EXPECT_EQ(dir.Read(names[i]), expected) << names[i];
     }
-    if (row.bus_fails) {
-      EXPECT_NE(report.err.find("../../BusCompany.txt: "), std::string::npos) << report.err;
-    } else {
-      EXPECT_EQ(dir.Read("BusCompany.txt"), bus_lines);
-    }
+    EXPECT_EQ(report.err.find("SubwayCompany.txt: this run's lines could not be taken back") !=
+                  std::string::npos,
+              row.subway_keeps_lines)
+        << report.err;
   }
 }
 
