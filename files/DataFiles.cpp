@@ -2,7 +2,6 @@
 #include "DataFiles.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,26 +83,6 @@ bool AppendDurably(int fd, std::string_view bytes, const std::string& path) {
   }
   return true;
 }
-
-int LockFile(const std::string& path, bool wait) {
-  bool writable = false;  // a lock needs no more than reading
-  const int fd = OpenOwnFile(path, true, writable);
-  if (fd < 0) return -1;
-  int rc = 0;
-  do {
-    rc = flock(fd, wait ? LOCK_EX : LOCK_EX | LOCK_NB);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    const int saved = errno;
-    if (saved != EWOULDBLOCK) ReportFileError(path);
-    close(fd);
-    errno = saved;
-    return -1;
-  }
-  return fd;
-}
-
-void UnlockFile(int fd) { CloseFile(fd); }
 
 void CloseFile(int fd) {
   if (fd >= 0) close(fd);

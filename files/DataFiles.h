@@ -35,14 +35,14 @@ bool WriteAllAt(int fd, std::string_view bytes, std::uint64_t offset);
 std::optional<std::string> RealPathOf(const std::string& path);
 
 // Opens a file a person names (the card, a log, a report) through its links as RealPathOf
-// follows them, then with |flags| and |mode| (for a file it creates). A file opened for writing
+// follows them, then with |flags|; with O_CREAT as OpenCreating does. A file opened for writing
 // that has a second name in such a shared directory is refused. -1, errno set, on failure,
 // named on standard error but for a file that is not there to read (ENOENT).
-int OpenDataFile(const std::string& path, int flags, mode_t mode = 0666);
+int OpenDataFile(const std::string& path, int flags);
 
 // Opens one of the system's own files (a lock, the journal) for reading and writing, or for
 // reading only where it may not be written (|writable| tells), never through a link and never
-// waiting on a FIFO. A missing one is created exclusively (0666 less the umask) when |create|,
+// waiting on a FIFO. A missing one is created exclusively (OpenCreating) when |create|,
 // and is otherwise -1 with errno ENOENT and nothing said. A file it finds is used only when
 // MayTrust says so; otherwise it is left untouched and -1 is returned (errno EPERM), named on
 // standard error like any other failure.
@@ -58,13 +58,24 @@ bool MayTrust(const std::string& path, int fd);
 // a directory that only its owner and group may write to.
 bool MayRemove(const std::string& path);
 
+// Opens |path| with |flags| through the file seam, creating it when missing (0666 less the
+// umask), then shares it as ShareWithGroup does. -1, errno set, when it cannot; prints nothing.
+// Every file the programs make is made here.
+int OpenCreating(const std::string& path, int flags);
+
+// In a data directory its group may write and others may not, gives the file |fd|, found at
+// |path|, when it is the running user's, the directory's group and the group's permission to
+// read and write it, whatever the umask: every member can then go on with it. Elsewhere, and
+// for another user's file, changes nothing. A failure changes nothing and is not reported.
+void ShareWithGroup(int fd, const std::string& path);
+
 // The directory part of |path|, with its slash: "../../" for "../../usercard.txt".
 std::string DirectoryOf(const std::string& path);
 
 // Writes |bytes| into a new file beside |real| (a file's real path) under a name of the
-// system's own, with the mode and group of |real|, or 0666 less the umask when |real| does
-// not exist; synced when |durable|. Returns its path, or nothing when it could not be written
-// (then no such file is left) or |real| is no regular file.
+// system's own, with the mode and group of |real| (shared as ShareWithGroup shares), or as
+// OpenCreating makes a file when |real| does not exist; synced when |durable|. Returns its path, or
+// nothing when it could not be written (then no such file is left) or |real| is no regular file.
 std::optional<std::string> WriteBeside(const std::string& real, std::string_view bytes,
                                        bool durable);
 
@@ -91,11 +102,19 @@ int OpenForAppend(const std::string& path);
 // leaves nothing of |bytes| behind (|path| only names the file in the detail line).
 [[nodiscard]] bool AppendDurably(int fd, std::string_view bytes, const std::string& path);
 
+// How long LockFile waits for a lock another process holds before it says so on standard
+// error, and before it gives up.
+inline constexpr int kLockWaitNoticeSeconds = 1;
+inline constexpr int kLockWaitSeconds = 10;
+
 // Takes an exclusive advisory lock on |path|, one of the system's own files (OpenOwnFile;
-// created when missing, never replaced), waiting for any holder when |wait|. Returns the
-// descriptor that holds it, or -1: without |wait| and held elsewhere, errno EWOULDBLOCK and
-// nothing said; otherwise the detail on standard error. The kernel drops the lock when the
-// descriptor's last holder closes it or dies.
+// created when missing, never replaced), waiting for any holder when |wait|. A wait past
+// kLockWaitNoticeSeconds is told on standard error once, with the holder's process ID where
+// the system tells it; a wait ends without the lock after kLockWaitSeconds (errno ETIMEDOUT),
+// or at once on a SIGINT the caller holds blocked (errno EINTR), since a Ctrl-C is then waiting
+// for nothing. Returns the descriptor that holds the lock, or -1: without |wait| and held
+// elsewhere, errno EWOULDBLOCK and nothing said; otherwise the detail on standard error. The
+// kernel drops the lock when the descriptor's last holder closes it or dies.
 int LockFile(const std::string& path, bool wait = true);
 
 // Releases a lock taken by LockFile; -1 is ignored.

@@ -62,13 +62,12 @@ std::optional<std::string> RealPathOf(const std::string& path) {
   return std::nullopt;
 }
 
-int OpenDataFile(const std::string& path, int flags, mode_t mode) {
+int OpenDataFile(const std::string& path, int flags) {
   const auto real = RealPathOf(path);
   if (!real) return -1;
   // The file the links lead to is opened as it was found: a link put there since is refused.
   flags |= O_NOFOLLOW | O_CLOEXEC;
-  const int fd = (flags & O_CREAT) != 0 ? SeamOpen(real->c_str(), flags, mode)
-                                        : open(real->c_str(), flags, mode);
+  const int fd = (flags & O_CREAT) != 0 ? OpenCreating(*real, flags) : open(real->c_str(), flags);
   if (fd < 0 && (errno != ENOENT || (flags & O_CREAT) != 0)) ReportFileError(path);
   if (fd < 0 || (flags & O_ACCMODE) == O_RDONLY) return fd;
   // Written in place, a file with a second name in a shared directory may be anybody's.

@@ -20,7 +20,7 @@ constexpr int kOwnFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
 int OpenWithoutFollowing(const std::string& path, int access, bool create) {
   int fd = open(path.c_str(), access | kOwnFlags);
   if (fd < 0 && errno == ENOENT && create) {
-    fd = SeamOpen(path.c_str(), access | O_CREAT | O_EXCL | kOwnFlags, 0666);
+    fd = OpenCreating(path, access | O_EXCL | kOwnFlags);
     // Made by another program between the two: then it is that one's, and is looked at.
     if (fd < 0 && errno == EEXIST) fd = open(path.c_str(), access | kOwnFlags);
   }
@@ -58,9 +58,13 @@ bool MayRemove(const std::string& path) {
 int OpenOwnFile(const std::string& path, bool create, bool& writable) {
   int fd = OpenWithoutFollowing(path, O_RDWR, create);
   writable = fd >= 0;
-  // A reader in a directory it may not write to can still use an existing file.
-  if (fd < 0 && (errno == EACCES || errno == EROFS))
+  // A reader in a directory it may not write to can still use an existing file; when there is
+  // none, the refusal to make it is the cause to name.
+  if (fd < 0 && (errno == EACCES || errno == EROFS)) {
+    const int refused = errno;
     fd = OpenWithoutFollowing(path, O_RDONLY, false);
+    if (fd < 0 && errno == ENOENT) errno = refused;
+  }
   if (fd < 0 && errno == ELOOP) {
     std::fprintf(stderr, "%s: %s: a link where the system's own file belongs: not followed\n",
                  program_invocation_short_name, path.c_str());

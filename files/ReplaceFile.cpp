@@ -33,10 +33,10 @@ bool KeepModeOf(int fd, const struct stat& old) {
 // Creates the file beside, exclusively, after removing one that a process which died before
 // its rename left there.
 int CreateBeside(const std::string& beside) {
-  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  int fd = SeamOpen(beside.c_str(), kFlags, 0666);
+  constexpr int kFlags = O_WRONLY | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = OpenCreating(beside, kFlags);
   if (fd < 0 && errno == EEXIST && MayRemove(beside) && SeamRemove(beside.c_str()) == 0) {
-    fd = SeamOpen(beside.c_str(), kFlags, 0666);
+    fd = OpenCreating(beside, kFlags);
   }
   return fd;
 }
@@ -87,8 +87,10 @@ std::optional<std::string> WriteBeside(const std::string& real, std::string_view
     return std::nullopt;
   }
   const int fd = CreateBeside(beside);
-  bool ok = fd >= 0 && (!replacing || KeepModeOf(fd, old)) && WriteAllAt(fd, bytes, 0) &&
-            (!durable || SeamSync(fd) == 0);
+  // A file kept at its mode in a group's directory still becomes the group's.
+  bool ok = fd >= 0 && (!replacing || KeepModeOf(fd, old));
+  if (ok && replacing) ShareWithGroup(fd, beside);
+  ok = ok && WriteAllAt(fd, bytes, 0) && (!durable || SeamSync(fd) == 0);
   if (fd >= 0 && close(fd) != 0) ok = false;
   if (ok) return beside;
   const int saved = errno;

@@ -32,6 +32,11 @@ std::optional<JournalRecord> AppendJournalRecord(Journal& journal, const CardCom
   if (journal.scan.epoch.empty()) journal.scan.epoch = NewEpoch();
   JournalRecord record{commit, journal.scan.end, kPendingMark, journal.boot};
   const std::string bytes = FormatJournalRecord(commit, journal.scan.epoch, record.boot);
+  if (!journal.writable) {
+    errno = EACCES;  // opened for reading only: never written through
+    ReportFileError(DataPath(kJournalName));
+    return std::nullopt;
+  }
   if (WriteAllAt(journal.fd, bytes, record.offset) && CommitPoint(journal, record)) {
     journal.scan.end += bytes.size();
     journal.scan.dirty_end = journal.scan.end;
@@ -53,8 +58,11 @@ bool CommitPoint(Journal& journal, JournalRecord& record) {
 
 bool MarkJournal(Journal& journal, JournalRecord& record, char mark) {
   if (record.mark == mark) return true;
-  if (!journal.writable ||
-      SeamWrite(journal.fd, &mark, 1, static_cast<off_t>(record.offset + kMarkOffset)) != 1) {
+  if (!journal.writable) {
+    errno = EACCES;
+    return false;
+  }
+  if (SeamWrite(journal.fd, &mark, 1, static_cast<off_t>(record.offset + kMarkOffset)) != 1) {
     return false;
   }
   record.mark = mark;

@@ -51,8 +51,11 @@ bool ApplyJournal(Journal& journal, std::size_t first) {
 }
 
 bool WipeJournal(Journal& journal, std::uint64_t from, std::uint64_t to) {
-  const bool ok = from >= to || (WriteAllAt(journal.fd, std::string(to - from, '\0'), from) &&
-                                 SeamSync(journal.fd) == 0);
+  // A journal opened for reading only is refused as what it is, never written through.
+  if (!journal.writable && from < to) errno = EACCES;
+  const bool ok = from >= to ||
+                  (journal.writable && WriteAllAt(journal.fd, std::string(to - from, '\0'), from) &&
+                   SeamSync(journal.fd) == 0);
   if (!ok) ReportFileError(DataPath(kJournalName));
   return ok;
 }

@@ -31,7 +31,7 @@ std::string ThisBoot() {
 // A new journal: created only where none is, and written whole in zeros.
 bool CreateJournal(Journal& journal) {
   const std::string path = DataPath(kJournalName);
-  journal.fd = SeamOpen(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  journal.fd = OpenCreating(path, O_RDWR | O_EXCL | O_NOFOLLOW | O_CLOEXEC);
   journal.writable = true;
   journal.size = 0;
   journal.scan = JournalScan{};  // what a damaged one held is in place and durable

@@ -2,6 +2,10 @@
 // All six terminals at once on the one card, each tagging as fast as it is fed, until their
 // service periods run out; then the real settlement over the six logs they leave. And the
 // terminals that must not run side by side: two at one station, or any without the card lock.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -9,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -166,26 +171,71 @@ TEST(ConcurrentTerminals, SecondStartAtARunningStationIsRefused) {
   EXPECT_EQ(setup.dir.Read("2222.txt"), "");
 }
 
-// Terminals side by side whose card lock turns into a directory: no lock, no charge.
+// The card lock cannot be had: a directory takes its place, or another process holds it for
+// ever. No lock, no charge: a tag, a terminal's start, issuer and settle each answer with their
+// own failure line and the reason on standard error, and the books stay as they were. A lock
+// held for ever is waited for within its bound, the holder named.
 TEST(ConcurrentTerminals, CardLockThatCannotBeTakenChargesNothing) {
-  Station setup;
-  Process first(TERMINAL_BIN, setup.Options()), second(TERMINAL_BIN, setup.Options());
-  first.Write("1\n");
-  second.Write("3\n");
-  ASSERT_TRUE(first.WaitForOutput(kMenu) && second.WaitForOutput(kMenu));
-  std::filesystem::rename(setup.dir.Path("usercard.lock"), setup.dir.Path("moved.lock"));
-  std::filesystem::create_directory(setup.dir.Path("usercard.lock"));
-  const std::string detail = "terminal: ../../usercard.lock: Is a directory\n";
-  for (Process* terminal : {&first, &second}) {
-    terminal->Write("1\n2\n");
-    ASSERT_TRUE(terminal->WaitForCount("File Write Error.\n", 2));
-    EXPECT_EQ(terminal->err(), detail + detail);
+  const std::string holder = "held by process " + std::to_string(getpid()) + "; ";
+  struct Row {
+    const char* name;
+    std::function<void(const DataDir&, int& held)> block;
+    std::vector<std::string> reasons;  // each on a line "program: ../../usercard.lock: reason"
+  };
+  const Row rows[] = {
+      {"a directory in the lock's place",
+       [](const DataDir& dir, int&) {
+         std::filesystem::rename(dir.Path("usercard.lock"), dir.Path("moved.lock"));
+         std::filesystem::create_directory(dir.Path("usercard.lock"));
+       },
+       {"Is a directory"}},
+      {"a lock another process holds for ever",
+       [](const DataDir& dir, int& held) {
+         held = open(dir.Path("usercard.lock").c_str(), O_RDONLY | O_CLOEXEC);
+         ASSERT_EQ(flock(held, LOCK_EX), 0);
+       },
+       {holder + "waiting up to 10 s", holder + "given up after 10 s"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const auto detail = [&](const std::string& program) {
+      std::string text;
+      for (const std::string& reason : row.reasons)
+        text += program + ": ../../usercard.lock: " + reason + "\n";
+      return text;
+    };
+    Station setup;
+    Process first(TERMINAL_BIN, setup.Options()), second(TERMINAL_BIN, setup.Options());
+    first.Write("1\n");
+    second.Write("3\n");
+    ASSERT_TRUE(first.WaitForOutput(kMenu) && second.WaitForOutput(kMenu));
+    int held = -1;
+    row.block(setup.dir, held);
+    // All at once, so that a lock held for ever costs its bound once.
+    first.Write("1\n");
+    second.Write("2\n");
+    Process late(TERMINAL_BIN, setup.Options()), issuer(ISSUER_BIN, setup.Options()),
+        settle(SETTLE_BIN, setup.Options());
+    late.Write("6\n");
+    issuer.Write("7 5000\n");
+    for (Process* terminal : {&first, &second}) {
+      ASSERT_TRUE(terminal->WaitForOutput("File Write Error.\n"));
+      EXPECT_EQ(terminal->err(), detail("terminal"));
+    }
+    EXPECT_EQ(late.Wait(), 0);
+    EXPECT_EQ(late.out() + late.err(),
+              std::string(kSelection) + "File Write Error.\n" + detail("terminal"));
+    EXPECT_EQ(issuer.Wait(), 0);
+    EXPECT_EQ(issuer.out().substr(issuer.out().size() - 18), "File Write Error.\n");
+    EXPECT_EQ(issuer.err(), detail("issuer"));
+    EXPECT_EQ(settle.Wait(), 0);
+    EXPECT_EQ(settle.out(), "Cannot find DB!\n");
+    EXPECT_EQ(settle.err(), detail("settle"));
+    if (held >= 0) close(held);
+    EXPECT_EQ(setup.dir.Read("usercard.txt"), kCardLine);
+    EXPECT_EQ(setup.dir.Read("1111.txt") + setup.dir.Read("3333.txt"), "");
+    EXPECT_FALSE(setup.dir.Exists("6666.txt"));
   }
-  const RunResult late = RunProgram(TERMINAL_BIN, "6\n", setup.Options());
-  EXPECT_EQ(late.out + late.err, std::string(kSelection) + "File Write Error.\n" + detail);
-  EXPECT_EQ(setup.dir.Read("usercard.txt"), kCardLine);
-  EXPECT_EQ(setup.dir.Read("1111.txt") + setup.dir.Read("3333.txt"), "");
-  EXPECT_FALSE(setup.dir.Exists("6666.txt"));
 }
 
 }  // namespace

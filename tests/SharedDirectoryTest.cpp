@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // The real programs in a data directory other users can write to. In a sticky world-writable
 // directory another user (uid 4242) plants a forged journal, or a symbolic link under each name
-// the programs write; run by root, the programs must refuse them with their usual line, change
-// no file anywhere, and charge nothing. In a directory a group shares (root:group, mode 2775,
-// umask 002) two members must issue, tag and settle on each other's files.
+// the programs write, or a hard link at the journal or a report; run by root, the programs must
+// refuse them with their usual line, change no file anywhere, and charge nothing. In a directory
+// a group shares (root:group, mode 2775) two members, each with umask 022, must issue, tag and
+// settle on each other's files, and a user outside the group is refused for want of permission.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +28,7 @@ namespace fs = std::filesystem;
 constexpr uid_t kPlanter = 4242;
 constexpr gid_t kGroup = 4300;
 constexpr uid_t kMembers[] = {4301, 4302};
+constexpr uid_t kOutsider = 4400;
 constexpr const char* kCard = "42 S O 0 0 0 1111 F 20000 0 S 1401959220 20146597";
 constexpr const char* kIssued = "Input Card's ID(0000~9999) : Input Card's Balance(0~10000000) : ";
 
@@ -36,20 +38,23 @@ struct Step {
   const char* program;
   std::string input;
   std::string prints;
-  bool tag = false;  // a terminal that tags: stopped once it has printed |prints|
+  bool tag = false;             // a terminal that tags: stopped once it has printed |prints|
+  const char* cause = nullptr;  // a piece of its detail line on standard error
 };
 
 ProcessOptions As(const DataDir& dir, uid_t uid) {
   ProcessOptions options{dir.workdir(), nullptr, {}, {}};
+  // A login's usual umask, which takes the group's write permission away.
+  const std::string group = std::to_string(uid == kOutsider ? kOutsider : kGroup);
   if (uid != 0) {
     options.wrapper = {"/usr/bin/setpriv",
                        "--reuid=" + std::to_string(uid),
-                       "--regid=" + std::to_string(kGroup),
-                       "--groups=" + std::to_string(kGroup),
+                       "--regid=" + group,
+                       "--groups=" + group,
                        "--",
                        "sh",
                        "-c",
-                       "umask 002; exec \"$0\""};
+                       "umask 022; exec \"$0\""};
   }
   return options;
 }
@@ -59,6 +64,9 @@ void Take(const DataDir& dir, const Step& step) {
   if (!step.tag) {
     const RunResult run = RunProgram(step.program, step.input, As(dir, step.uid));
     EXPECT_NE(run.out.find(step.prints), std::string::npos) << run.out << run.err;
+    if (step.cause) {
+      EXPECT_NE(run.err.find(step.cause), std::string::npos) << run.err;
+    }
     return;
   }
   Process terminal(step.program, As(dir, step.uid));
@@ -74,6 +82,25 @@ void PlantLink(const DataDir& dir, const std::string& name) {
   fs::remove(dir.Path(name));
   fs::create_symlink("a/victim", dir.Path(name));
   ASSERT_EQ(lchown(dir.Path(name).c_str(), kPlanter, kPlanter), 0);
+}
+
+// Makes, as root, a second name |name| for a file of root's outside the directory.
+void PlantHardLink(const DataDir& dir, const std::string& name) {
+  dir.Write("a/victim", std::string(kJournalBytes, '\0'));
+  fs::remove(dir.Path(name));
+  fs::create_hard_link(dir.Path("a/victim"), dir.Path(name));
+}
+
+// A forged journal of the other user's, with mode |mode|, that would credit the card.
+void PlantJournal(const DataDir& dir, mode_t mode) {
+  CardCommit forged{"42 S O 0 0 0 1111 F 10000000 0 S 1401959220 20146597",
+                    {"1111.txt", "1111 0 0 0 42 F 1050 S O 1401959220 20146597\n"},
+                    0};
+  std::string record = FormatJournalRecord(forged, "0123456789abcdef", "-");
+  record[kMarkOffset] = kCommittedMark;
+  dir.Write(kJournalName, record + std::string(kJournalBytes - record.size(), '\0'));
+  chmod(dir.Path(kJournalName).c_str(), mode);
+  ASSERT_EQ(chown(dir.Path(kJournalName).c_str(), kPlanter, kPlanter), 0);
 }
 
 // Six empty logs, as six terminal starts leave them.
@@ -100,16 +127,24 @@ TEST(SharedDirectory, PlantedFilesAreRefusedAndGroupMembersShare) {
       {"a forged journal, the other user's and open to all",
        [](const DataDir& dir) {
          SixLogs(dir);
-         CardCommit forged{"42 S O 0 0 0 1111 F 10000000 0 S 1401959220 20146597",
-                           {"1111.txt", "1111 0 0 0 42 F 1050 S O 1401959220 20146597\n"},
-                           0};
-         std::string record = FormatJournalRecord(forged, "0123456789abcdef", "-");
-         record[kMarkOffset] = kCommittedMark;
-         dir.Write(kJournalName, record + std::string(kJournalBytes - record.size(), '\0'));
-         chmod(dir.Path(kJournalName).c_str(), 0666);
-         ASSERT_EQ(chown(dir.Path(kJournalName).c_str(), kPlanter, kPlanter), 0);
+         PlantJournal(dir, 0666);
        },
        {{0, SETTLE_BIN, "", "Cannot find DB!"}, issue, start}},
+      {"a forged journal, the other user's and open to none but that user",
+       [](const DataDir& dir) {
+         SixLogs(dir);
+         PlantJournal(dir, 0644);
+       },
+       {{0, SETTLE_BIN, "", "Cannot find DB!"}, issue, start}},
+      {"a hard link at the journal",
+       [](const DataDir& dir) { PlantHardLink(dir, std::string(kJournalName)); },
+       {issue, start}},
+      {"a hard link at a report",
+       [](const DataDir& dir) {
+         SixLogs(dir);
+         PlantHardLink(dir, "BusCompany.txt");
+       },
+       {{0, SETTLE_BIN, "", "Cannot write ../../BusCompany.txt!"}}},
       {"a link at the card", link("usercard.txt"), {issue}},
       {"a link at the lock", link("usercard.lock"), {issue, start}},
       {"a link at the journal", link("usercard.txt.farecard-journal"), {issue}},
@@ -175,6 +210,23 @@ TEST(SharedDirectory, PlantedFilesAreRefusedAndGroupMembersShare) {
     EXPECT_NE(report.find("Bus Income : 0 Won\n", report.find("Bus Income : 0 Won\n") + 1),
               std::string::npos)
         << report;
+    // Every file there the group's to write, whatever the umask of the member who made it.
+    std::vector<std::pair<std::string, std::string>> before;
+    for (const auto& entry : fs::directory_iterator(dir.root())) {
+      struct stat info {};
+      ASSERT_EQ(lstat(entry.path().c_str(), &info), 0);
+      if (!S_ISREG(info.st_mode)) continue;
+      const std::string name = entry.path().filename();
+      EXPECT_EQ(info.st_gid, kGroup) << name;
+      EXPECT_EQ(info.st_mode & 0777, 0664u) << name;
+      before.emplace_back(name, dir.Read(name));
+    }
+    // A user outside the group may read there but is refused every change, for what it is.
+    const char* denied = "Permission denied";
+    Take(dir, {kOutsider, ISSUER_BIN, "8 100\n", "File Write Error.", false, denied});
+    Take(dir, {kOutsider, TERMINAL_BIN, "3\n", "File Write Error.", false, denied});
+    Take(dir, {kOutsider, SETTLE_BIN, "", "Cannot write ../../SubwayCompany.txt!", false, denied});
+    for (const auto& [name, bytes] : before) EXPECT_EQ(dir.Read(name), bytes) << name << " changed";
   }
 }
 
