@@ -16,6 +16,7 @@ bool recording = false;
 std::vector<FileChange> changes;
 std::size_t made = 0;
 std::size_t fail_from = 0;
+std::size_t fail_count = 0;
 int fail_error = 0;
 std::string boot_id = "test-boot";
 
@@ -32,7 +33,7 @@ std::uint64_t InodeOf(int fd) {
 // Counts a change about to be made; false when it is to fail instead.
 bool Allowed() {
   ++made;
-  if (fail_from == 0 || made < fail_from) return true;
+  if (fail_from == 0 || made < fail_from || made - fail_from >= fail_count) return true;
   errno = fail_error;
   return false;
 }
@@ -63,8 +64,9 @@ std::vector<FileChange> StopRecording() {
 
 std::size_t ChangesMade() { return made; }
 
-void FailChangesFrom(std::size_t step, int error) {
+void FailChangesFrom(std::size_t step, int error, std::size_t count) {
   fail_from = step;
+  fail_count = count;
   fail_error = error;
   made = 0;
 }
@@ -99,7 +101,11 @@ int SeamTruncate(int fd, off_t length) {
 
 // What a power cut keeps is the tests' model to work out, not the disk's: no flush is made.
 int SeamSync(int fd) {
-  return Allowed() ? Made(0, {FileChange::kSync, InodeOf(fd), {}, {}, 0, {}}) : -1;
+  const bool allowed = Allowed();
+  const int saved = errno;
+  Record({FileChange::kSync, InodeOf(fd), {}, {}, 0, {}});
+  errno = saved;
+  return allowed ? 0 : -1;
 }
 
 int SeamSyncDirectory(int fd) {

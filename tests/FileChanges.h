@@ -25,9 +25,10 @@ std::vector<FileChange> StopRecording();
 // The number of changes made since StartRecording, recorded or failed.
 std::size_t ChangesMade();
 
-// From the |step|-th change on (counted from 1 since StartRecording), every change fails with
-// |error| and is not made; step 0 never comes.
-void FailChangesFrom(std::size_t step, int error);
+// From the |step|-th change on (counted from 1 since StartRecording), |count| changes fail with
+// |error| and are not made; step 0 never comes. A flush that fails is recorded all the same: a
+// disk may report a flush failed whose data it wrote.
+void FailChangesFrom(std::size_t step, int error, std::size_t count = SIZE_MAX);
 
 // What BootId() answers from now on.
 void SetBootId(std::string boot);
