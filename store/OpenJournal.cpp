@@ -105,9 +105,9 @@ bool KeepDamaged(Journal& journal) {
 }
 
 // Whether the books show that the last record's flush failed: the card file whole and the card
-// before it, its log no longer than before its line. Its card and line are put in place only once
-// it is durable; anything else is them in place, or a disk that lost writes (pulled and mounted
-// again) of the tags before it.
+// before it, its log no longer than before its line. A card and a line are put in place only once
+// their record is durable, so anything else is one of them in place, or the writes of earlier
+// tags lost by a disk pulled and mounted again.
 bool FlushFailed(const Journal& journal) {
   const auto& records = journal.scan.records;
   const CardCommit& last = records.back().commit;
