@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: Apache-2.0
-#include <algorithm>
 #include <cerrno>
 #include <set>
 
@@ -28,25 +27,14 @@ bool WrittenThisBoot(const Journal& journal, const JournalRecord& record) {
   return record.boot == journal.boot && journal.boot != "-";
 }
 
-std::size_t FirstNotInPlace(const Journal& journal) {
-  const auto& records = journal.scan.records;
-  const auto first = std::find_if(records.begin(), records.end(), [&](const JournalRecord& r) {
-    return r.mark != kAppliedMark || !WrittenThisBoot(journal, r);
-  });
-  return static_cast<std::size_t>(first - records.begin());
-}
-
-bool ApplyJournal(Journal& journal, std::size_t first) {
+bool ApplyJournal(Journal& journal) {
   std::vector<JournalRecord>& records = journal.scan.records;
-  if (first >= records.size()) return true;
-  for (std::size_t i = first; i < records.size(); ++i) {
-    if (!ApplyLogLine(records[i].commit)) return false;
-  }
+  if (records.empty()) return true;
   // Each record holds the whole card, so the last one's is the card they all leave.
-  if (!ApplyCardLine(journal.rules, records.back().commit.card_line)) return false;
-  for (std::size_t i = first; i < records.size(); ++i) {
-    (void)MarkJournal(journal, records[i], kAppliedMark);
+  if (!ApplyLogLines(records) || !ApplyCardLine(journal.rules, records.back().commit.card_line)) {
+    return false;
   }
+  for (JournalRecord& record : records) (void)MarkJournal(journal, record, kAppliedMark);
   return true;
 }
 
@@ -71,10 +59,7 @@ bool CheckpointJournal(Journal& journal) {
     ReportFileError(DataPath(kJournalName));
     return false;
   }
-  // A record marked applied in this boot is left alone, so a card edited by hand since is not
-  // put back.
-  if (!ApplyJournal(journal, FirstNotInPlace(journal)) || !SyncJournaledBooks(journal) ||
-      !WipeJournal(journal, 0, to)) {
+  if (!ApplyJournal(journal) || !SyncJournaledBooks(journal) || !WipeJournal(journal, 0, to)) {
     return false;
   }
   journal.scan = JournalScan{};

@@ -2,8 +2,9 @@
 // The store's engine, seen only inside store/. Every change of the books is one checksummed
 // record appended to the journal beside the card; its one device flush is the commit point.
 // Card and log line are put in place after it without flushes; a checkpoint makes them durable
-// and empties the journal. Recovery (the next holder of the card lock) puts in place what may
-// not be: each record carries its log's length before its line, so doing it twice is harmless.
+// and empties the journal. Recovery (the next holder of the card lock) checks every record
+// against the card and the logs and puts in place what is not: each record carries its log's
+// length before its line, so doing it twice is harmless.
 #pragma once
 
 #include <cstddef>
@@ -45,7 +46,8 @@ inline constexpr std::size_t kLongestJournalRecord = 256 + 2 * kLongestJournalLi
 // Where in a record its mark stands, and the marks a record goes through. Written pending and
 // flushed; marked committed once its writer saw the flush succeed, which is when the tag is
 // done; marked applied once its card and log line are in place. A mark is written without a
-// flush: the next record's flush or the next checkpoint takes it to the disk.
+// flush (the next record's flush or the next checkpoint takes it to the disk), so recovery reads
+// no more from it than whether a last record may be one whose flush failed.
 inline constexpr std::size_t kMarkOffset = 2;
 inline constexpr char kPendingMark = 'p';
 inline constexpr char kCommittedMark = 'c';
@@ -79,8 +81,8 @@ struct JournalScan {
 std::string FormatJournalRecord(const CardCommit& commit, std::string_view epoch,
                                 std::string_view boot);
 
-// Reads the records of journal bytes |bytes|: whole ones of one generation, in order, whose log
-// |rules| name. Stops at the first that is not, and tells how it stopped.
+// Reads the records of journal bytes |bytes|: whole ones of one generation, in order, whose card
+// line and log |rules| take for theirs. Stops at the first that is not, and tells how it stopped.
 JournalScan ScanJournal(std::string_view bytes, const BookRules& rules);
 
 // |head| followed by the sizes of |commit|'s three fields, its log length and the fields: the
@@ -136,17 +138,15 @@ Journal* HeldJournal();
 // records then stay, to be put in place and checkpointed again.
 [[nodiscard]] bool CheckpointJournal(Journal& journal);
 
-// Whether |record| of |journal| was written in the running boot: only then do its marks tell
-// what is in place, since after a restart what they marked may have been lost with the power.
+// Whether |record| of |journal| was written in the running boot: only then may a record still
+// pending be one whose writer saw its flush fail; after a restart it may be a change shown done.
 bool WrittenThisBoot(const Journal& journal, const JournalRecord& record);
 
-// The first record of |journal| not known to be in place (marked applied in this boot).
-std::size_t FirstNotInPlace(const Journal& journal);
-
-// Puts in place the records of |journal| from |first| on, writing only what differs, and
-// marks them applied (a lost mark only has a record put in place once more). No flush. Needs the
-// card lock. False on a failed write.
-[[nodiscard]] bool ApplyJournal(Journal& journal, std::size_t first);
+// Puts in place every record of |journal|, whatever its mark says, writing only what differs,
+// and marks them applied: what a mark stands for may have been lost with the power or with a
+// disk pulled and mounted again, so only the card and the logs tell what is in place. No flush.
+// Needs the card lock. False on a failed write.
+[[nodiscard]] bool ApplyJournal(Journal& journal);
 
 // Flushes what the records of |journal| changed: the card, its directory, the data directory
 // and each log they name. Needs the card lock, and the records put in place.
@@ -158,7 +158,7 @@ std::size_t FirstNotInPlace(const Journal& journal);
 // Appends the record of |commit| to |journal| and takes it through the commit point. Needs the
 // card lock and a journal ReadyForRecord. Returns the record. Nothing, with the detail on
 // standard error, when it did not commit: the record is wiped if the disk lets it, and in this
-// boot a pending record is never put in place anyway.
+// boot a pending record is dropped while the books show that its flush failed.
 std::optional<JournalRecord> AppendJournalRecord(Journal& journal, const CardCommit& commit);
 
 // The commit point: flushes the pending |record| written to |journal| with one device flush,
@@ -168,13 +168,13 @@ std::optional<JournalRecord> AppendJournalRecord(Journal& journal, const CardCom
 // Marks |record| of |journal| with |mark|, without a flush. False when the mark was not written.
 bool MarkJournal(Journal& journal, JournalRecord& record, char mark);
 
-// Makes the log of |commit| hold its line at the recorded length (at the end of a log found
-// shorter), writing only what differs. No flush. Needs the card lock. Doing it twice does no
-// harm, which is what lets recovery repeat a commit.
-[[nodiscard]] bool ApplyLogLine(const CardCommit& commit);
+// Makes each log |records| name hold their lines at the recorded lengths (at the end of a log
+// found shorter), reading each log once and writing only what differs. No flush. Needs the card
+// lock. Doing it twice does no harm, which is what lets recovery repeat a commit.
+[[nodiscard]] bool ApplyLogLines(const std::vector<JournalRecord>& records);
 
-// Makes the card file of |rules| hold |card_line|, replacing it only when it differs, and only
-// with a line |rules| take for a card. No flush.
+// Makes the card file of |rules| hold |card_line|, a line |rules| take for a card (as every
+// record read or written holds), replacing it only when it differs. No flush.
 [[nodiscard]] bool ApplyCardLine(const BookRules& rules, std::string_view card_line);
 
 // Closes |journal|.

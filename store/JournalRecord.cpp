@@ -102,7 +102,7 @@ Taken TakeRecord(std::string_view bytes, std::size_t at, const BookRules& rules)
   commit.card_line = body.substr(0, head->card_size);
   commit.log.name = body.substr(head->card_size, head->name_size);
   commit.log.line = body.substr(head->card_size + head->name_size);
-  if (commit.card_line.empty() || !IsSoundLog(commit, rules)) return {};
+  if (!rules.is_card_line(commit.card_line) || !IsSoundLog(commit, rules)) return {};
   head->record.offset = at;
   return {Take::kWhole, std::move(head->record), std::move(head->epoch), at + length};
 }

@@ -83,7 +83,7 @@ bool CompleteOldRecord(Journal& journal, const std::string& bytes) {
 bool KeepDamaged(Journal& journal) {
   const std::string path = DataPath(kJournalName);
   const std::uint64_t at = journal.scan.end;
-  if (!journal.writable || !ApplyJournal(journal, 0) || !SyncJournaledBooks(journal)) {
+  if (!journal.writable || !ApplyJournal(journal) || !SyncJournaledBooks(journal)) {
     return false;
   }
   std::string kept;
@@ -104,6 +104,29 @@ bool KeepDamaged(Journal& journal) {
   return true;
 }
 
+// Whether the books show that the last record's flush failed: the card file whole and the card
+// before it, its log no longer than before its line. A card and a line are put in place only once
+// their record is durable, so anything else is one of them in place, or the writes of earlier
+// tags lost by a disk pulled and mounted again.
+bool FlushFailed(const Journal& journal) {
+  const auto& records = journal.scan.records;
+  const CardCommit& last = records.back().commit;
+  const auto card = ReadFilePrefix(DataPath(journal.rules.card_name), kLongestJournalLine + 1);
+  // With one record, the card before it is the one the last checkpoint made durable.
+  if (!card || !journal.rules.is_card_line(*card) || *card == last.card_line ||
+      (records.size() > 1 && *card != records[records.size() - 2].commit.card_line)) {
+    return false;
+  }
+  if (last.log.name.empty()) return true;
+  const int log = OpenDataFile(DataPath(last.log.name), O_RDONLY);
+  struct stat info {};
+  const bool short_log = log < 0 ? errno == ENOENT
+                                 : fstat(log, &info) == 0 &&
+                                       static_cast<std::uint64_t>(info.st_size) <= last.log_length;
+  CloseFile(log);
+  return short_log;
+}
+
 // Puts in place what may not be in place.
 bool BringBooksUp(Journal& journal) {
   JournalScan& scan = journal.scan;
@@ -112,10 +135,11 @@ bool BringBooksUp(Journal& journal) {
   if (std::any_of(scan.records.begin(), scan.records.end(), before_restart)) {
     return CheckpointJournal(journal);
   }
-  // In this boot only the last record can be waiting, since each commit first deals with the
-  // one before. One still pending never committed: its writer saw its flush or its mark fail,
-  // or died before it could tell the passenger anything.
-  if (!scan.records.empty() && scan.records.back().mark == kPendingMark) {
+  // In this boot only the last record can be pending, since each commit first deals with the
+  // one before. It is dropped only where the books say its flush failed: its writer then told
+  // the passenger nothing but "File Write Error.", or died before it could tell anything. A mark
+  // is written without a flush, so a disk that lost writes may show pending a change shown done.
+  if (!scan.records.empty() && scan.records.back().mark == kPendingMark && FlushFailed(journal)) {
     if (!journal.writable || !WipeJournal(journal, scan.records.back().offset, scan.end)) {
       return false;
     }
@@ -123,7 +147,7 @@ bool BringBooksUp(Journal& journal) {
     scan.records.pop_back();
     if (scan.records.empty()) scan.epoch.clear();
   }
-  if (!ApplyJournal(journal, FirstNotInPlace(journal))) return false;
+  if (!ApplyJournal(journal)) return false;
   // A record cut short, or what an interrupted checkpoint left: a new record must be written
   // over zeros.
   if (scan.dirty_end > scan.end && journal.writable) {

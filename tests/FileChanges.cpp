@@ -101,7 +101,11 @@ int SeamTruncate(int fd, off_t length) {
 
 // What a power cut keeps is the tests' model to work out, not the disk's: no flush is made.
 int SeamSync(int fd) {
-  return Allowed() ? Made(0, {FileChange::kSync, InodeOf(fd), {}, {}, 0, {}}) : -1;
+  const bool allowed = Allowed();
+  const int saved = errno;
+  Record({FileChange::kSync, InodeOf(fd), {}, {}, 0, {}});
+  errno = saved;
+  return allowed ? 0 : -1;
 }
 
 int SeamSyncDirectory(int fd) {

@@ -26,7 +26,8 @@ std::vector<FileChange> StopRecording();
 std::size_t ChangesMade();
 
 // From the |step|-th change on (counted from 1 since this call), |count| changes (every one by
-// default) fail with |error| and are not made; step 0 never comes.
+// default) fail with |error| and are not made; step 0 never comes. A flush that fails is
+// recorded all the same: a disk may report a flush failed whose data it wrote.
 void FailChangesFrom(std::size_t step, int error, std::size_t count = SIZE_MAX);
 
 // What BootId() answers from now on.

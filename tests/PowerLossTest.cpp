@@ -5,9 +5,12 @@
 // the last of them perhaps torn, and directory entries only as far as their directory was
 // synced; also the state a killed process leaves, with everything written. Recovery runs on
 // each as the next program's start runs it, and the books must be exactly the change done or
-// exactly not done, and done whenever its result had been shown. A second pass makes every
-// change from each step on fail, as a disk that gives up does: once the disk is back, the
-// books must be what the console said.
+// exactly not done, and done whenever its result had been shown. Each power cut's state is also
+// recovered in the same boot, as a disk pulled and mounted again leaves it: the card is never
+// lost, and a change shown done only where the card left is the card before. A second pass makes
+// every change from each step on fail, as a disk that gives up does, or only that change: once
+// the disk is back, the books must be what the console said.
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <functional>
@@ -260,21 +263,30 @@ TEST(PowerLoss, EveryCutLeavesTheChangeDoneOrNotDone) {
     std::size_t states = 0;
     for (std::size_t step = 0; step <= run.changes.size(); ++step) {
       if (step > 0) Replay(disk, run.changes[step - 1]);
-      const auto check = [&](const Files& state, const char* boot) {
-        SCOPED_TRACE(std::string(row.name) + ", step " + std::to_string(step) + ", " + boot);
+      // |lost|: a power cut's state found in the same boot, as a disk that was pulled and
+      // mounted again leaves it; the marks it kept say nothing of what is in place.
+      const auto check = [&](const Files& state, const char* boot, bool lost) {
+        SCOPED_TRACE(std::string(row.name) + ", step " + std::to_string(step) + ", " + boot +
+                     (lost ? ", writes lost" : ""));
         LayOut(dir, state);
         testing::internal::CaptureStderr();
         const Files books = Recover(dir, boot);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
         EXPECT_TRUE(books == run.before || books == run.after) << books.at("card");
-        // The result is shown once every change is made.
-        if (step == run.changes.size()) {
+        // The result is shown once every change is made. Only a lost disk may undo it then, and
+        // only where the card it left is whole and is the card before: as a failed flush leaves.
+        const auto card = state.find(std::string(kCardFileName));
+        if (step == run.changes.size() &&
+            (!lost || card == state.end() || card->second != run.before.at("card"))) {
           EXPECT_EQ(books, run.after);
         }
         ++states;
       };
-      for (const Files& state : CutStates(disk)) check(state, "boot-after");
-      check(StateOf(disk, true), kBoot);
+      for (const Files& state : CutStates(disk)) {
+        check(state, "boot-after", false);
+        check(state, kBoot, true);
+      }
+      check(StateOf(disk, true), kBoot, false);
     }
     std::printf("[ cuts     ] %s: %zu steps, %zu states recovered\n", row.name, run.changes.size(),
                 states);
@@ -282,6 +294,13 @@ TEST(PowerLoss, EveryCutLeavesTheChangeDoneOrNotDone) {
 }
 
 TEST(PowerLoss, WhatTheConsoleSaidIsTheTruthWhenTheDiskGivesUp) {
+  // How the disk fails at a step: it gives up, or fails only that change (a flush then perhaps
+  // writing its data all the same).
+  const struct Failure {
+    const char* name;
+    std::size_t changes;
+  } failures[] = {{"every change fails from step ", SIZE_MAX},
+                  {"only the change fails at step ", 1}};
   for (const Row& row : kRows) {
     RowRun healthy;
     {
@@ -289,41 +308,43 @@ TEST(PowerLoss, WhatTheConsoleSaidIsTheTruthWhenTheDiskGivesUp) {
       healthy = RunRow(dir, row);
     }
     for (std::size_t step = 1; step <= healthy.changes.size(); ++step) {
-      SCOPED_TRACE(std::string(row.name) + ": every change fails from step " +
-                   std::to_string(step));
-      DataDir dir;
-      const Row failing{row.name, row.prepare,
-                        [&] {
-                          FailChangesFrom(step, EIO);
-                          testing::internal::CaptureStderr();
-                          const std::string printed = row.change();
-                          testing::internal::GetCapturedStderr();
-                          FailChangesFrom(0, 0);
-                          return printed;
-                        },
-                        row.done, row.refusal_binds};
-      const RowRun run = RunRow(dir, failing);
-      ASSERT_EQ(run.before, healthy.before);
-      const bool done = run.printed.find(row.done) != std::string::npos;
-      const Files& truth = done ? healthy.after : healthy.before;
-      Disk disk = run.disk;
-      for (const FileChange& change : run.changes) Replay(disk, change);
-      LayOut(dir, StateOf(disk, true));
-      const Files killed = Recover(dir, kBoot);
-      if (done || row.refusal_binds) {
-        EXPECT_EQ(killed, truth) << run.printed;
-      } else {
-        EXPECT_TRUE(killed == healthy.before || killed == healthy.after) << run.printed;
-      }
-      // A power cut as well: a change shown done stays done. One refused may be done after all
-      // if its flush went through and the disk gave up just after it: nothing can be written
-      // then to tell a restarted machine that it was refused.
-      LayOut(dir, StateOf(disk, false));
-      const Files books = Recover(dir, "boot-after");
-      if (done) {
-        EXPECT_EQ(books, truth) << run.printed;
-      } else {
-        EXPECT_TRUE(books == healthy.before || books == healthy.after) << run.printed;
+      for (const Failure& failure : failures) {
+        SCOPED_TRACE(std::string(row.name) + ": " + failure.name + std::to_string(step));
+        DataDir dir;
+        const Row failing{row.name, row.prepare,
+                          [&] {
+                            FailChangesFrom(step, EIO, failure.changes);
+                            testing::internal::CaptureStderr();
+                            const std::string printed = row.change();
+                            testing::internal::GetCapturedStderr();
+                            FailChangesFrom(0, 0);
+                            return printed;
+                          },
+                          row.done, row.refusal_binds};
+        const RowRun run = RunRow(dir, failing);
+        ASSERT_EQ(run.before, healthy.before);
+        const bool done = run.printed.find(row.done) != std::string::npos;
+        const Files& truth = done ? healthy.after : healthy.before;
+        Disk disk = run.disk;
+        for (const FileChange& change : run.changes) Replay(disk, change);
+        LayOut(dir, StateOf(disk, true));
+        const Files killed = Recover(dir, kBoot);
+        if (done || row.refusal_binds) {
+          EXPECT_EQ(killed, truth) << run.printed;
+        } else {
+          EXPECT_TRUE(killed == healthy.before || killed == healthy.after) << run.printed;
+        }
+        // A power cut as well: a change shown done stays done. One refused may be done after all
+        // if its flush went through and the disk gave up just after it: nothing can be written
+        // then to tell a restarted machine that it was refused. A disk that failed only the
+        // flush takes the record's wiping.
+        LayOut(dir, StateOf(disk, false));
+        const Files books = Recover(dir, "boot-after");
+        if (done || (failure.changes == 1 && row.refusal_binds)) {
+          EXPECT_EQ(books, truth) << run.printed;
+        } else {
+          EXPECT_TRUE(books == healthy.before || books == healthy.after) << run.printed;
+        }
       }
     }
   }
@@ -331,10 +352,11 @@ TEST(PowerLoss, WhatTheConsoleSaidIsTheTruthWhenTheDiskGivesUp) {
 
 }  // namespace
 
-// What recovery does with the record it finds: a committed one is put in place, so is any
-// record a restart left and a whole record of version 1.0.0; a torn one and one pending in
-// this boot never committed and are dropped; one with a byte changed is named, kept for
-// inspection and never put in place.
+// What recovery does with the record it finds: a committed one is put in place, whatever its
+// mark, and so is any record a restart left, one pending in this boot whose card was lost, and a
+// whole record of version 1.0.0; a torn one and one pending in this boot while the card is the
+// one before it never committed and are dropped; a damaged one is named, kept for inspection and
+// never put in place. Whatever it found, one more tag then leaves a journal recovered in silence.
 TEST(PowerLoss, RecordsArePutInPlaceDroppedOrKeptAsTheyStand) {
   const Card card = TestCard('O', 'S', 'F', kHere, 10000);
   Card charged = card;
@@ -342,27 +364,45 @@ TEST(PowerLoss, RecordsArePutInPlaceDroppedOrKeptAsTheyStand) {
   charged.balance -= 1050;
   const std::string line = "3333 1050 0 0 42 F 777 Z I 1401959220 20146597\n";
   const CardCommit tag{FormatCardLine(charged), {"3333.txt", line}, 0};
-  const auto journal = [&](char mark, const char* boot, std::size_t cut, int changed) {
-    std::string record = FormatJournalRecord(tag, "0123456789abcdef", boot);
-    record[kMarkOffset] = mark;
-    record.resize(std::min(cut, record.size()));
-    if (changed >= 0) record[static_cast<std::size_t>(changed)] ^= 1;  // '0' and '1' swap
-    return record + std::string(kJournalBytes - record.size(), '\0');
+  const CardCommit next{FormatCardLine(card), {"3333.txt", line}, line.size()};
+  const auto record = [&](char mark, const char* boot, std::size_t cut, int changed,
+                          const CardCommit& commit) {
+    std::string bytes = FormatJournalRecord(commit, "0123456789abcdef", boot);
+    bytes[kMarkOffset] = mark;
+    bytes.resize(std::min(cut, bytes.size()));
+    if (changed >= 0) bytes[static_cast<std::size_t>(changed)] ^= 1;  // '0' and '1' swap
+    return bytes;
+  };
+  const auto journal = [&](char mark, const char* boot, std::size_t cut, int changed,
+                           std::string before = "", const CardCommit* commit = nullptr) {
+    before += record(mark, boot, cut, changed, commit ? *commit : tag);
+    return before + std::string(kJournalBytes - before.size(), '\0');
   };
   const std::size_t whole = std::string::npos;
-  const std::size_t half = FormatJournalRecord(tag, "0123456789abcdef", kBoot).size() / 2;
-  const auto digit =
-      static_cast<int>(FormatJournalRecord(tag, "0123456789abcdef", kBoot).find("8950"));
+  const std::string first = record('a', kBoot, whole, -1, tag);
+  const auto digit = static_cast<int>(first.find("8950"));
+  const CardCommit not_a_card{"42 S O\n", tag.log, 0};
   const struct Row {
     const char* name;
     std::string journal;
     bool put_in_place;
-    const char* said;  // on standard error
+    std::string said;                 // on standard error
+    const char* card_file = nullptr;  // what the card file holds; the card before when null
   } rows[] = {
       {"committed", journal('c', kBoot, whole, -1), true, ""},
+      {"applied, but lost with a pulled disk", journal('a', kBoot, whole, -1), true, ""},
       {"a byte changed", journal('c', kBoot, whole, digit), false, "damaged record at byte 0"},
-      {"torn", journal('c', kBoot, half, -1), false, ""},
+      {"summed right, but its card line no card", journal('c', kBoot, whole, -1, "", &not_a_card),
+       false, "damaged record at byte 0"},
+      {"zeroed in front of one of its generation",
+       journal('a', kBoot, whole, -1, first + std::string(first.size(), '\0'), &next), true,
+       "damaged record at byte " + std::to_string(first.size())},
+      {"torn", journal('c', kBoot, first.size() / 2, -1), false, ""},
+      {"torn after a whole one", journal('c', kBoot, first.size() / 2, -1, first, &next), true, ""},
       {"pending in this boot", journal('p', kBoot, whole, -1), false, ""},
+      {"pending in this boot, the card file empty", journal('p', kBoot, whole, -1), true, "", ""},
+      {"pending in this boot, the card cut short", journal('p', kBoot, whole, -1), true, "",
+       "42 S O 1"},
       {"pending before a restart", journal('p', "boot-earlier", whole, -1), true, ""},
       {"of version 1.0.0", FormatCommitRecord(tag), true, ""},
       {"of version 1.0.0, torn", FormatCommitRecord(tag).substr(0, 40), false, ""},
@@ -370,7 +410,7 @@ TEST(PowerLoss, RecordsArePutInPlaceDroppedOrKeptAsTheyStand) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     DataDir dir;
-    dir.Write(kCardFileName, FormatCardLine(card));
+    dir.Write(kCardFileName, row.card_file ? row.card_file : FormatCardLine(card));
     dir.Write("3333.txt", "");
     dir.Write(kJournalName, row.journal);
     testing::internal::CaptureStderr();
@@ -380,6 +420,16 @@ TEST(PowerLoss, RecordsArePutInPlaceDroppedOrKeptAsTheyStand) {
     const Files untouched = {{"card", FormatCardLine(card)}, {"log", ""}, {"kept", ""}};
     EXPECT_EQ(books, row.put_in_place ? applied : untouched);
     EXPECT_NE(said.find(row.said), std::string::npos) << said;
-    EXPECT_EQ(dir.Read("usercard.txt.farecard-damaged-1") == row.journal, *row.said != '\0');
+    EXPECT_EQ(dir.Read("usercard.txt.farecard-damaged-1") == row.journal, !row.said.empty());
+    // What was cut short or damaged is written over, not followed. A tag on a card that is no
+    // card would end the test with "File Read Error.".
+    ASSERT_TRUE(IsCardLine(books.at("card")));
+    WhatTerm = kHere;
+    SetCurrentTime(kCardTime + 1000);
+    EXPECT_NE(TagAsTheMenuDoes(books == applied ? 2 : 1).find("competely"), std::string::npos);
+    testing::internal::CaptureStderr();
+    const std::string log = Recover(dir, kBoot).at("log");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), books.at("log").empty() ? 1 : 2);
   }
 }
