@@ -117,6 +117,10 @@ inline constexpr int kLockWaitSeconds = 10;
 // kernel drops the lock when the descriptor's last holder closes it or dies.
 int LockFile(const std::string& path, bool wait = true);
 
+// Takes an exclusive advisory lock on the open file |fd| (named |path|), waiting as LockFile
+// waits, within the same bounds. 0 once held; -1 with errno set and the detail said otherwise.
+int LockOpenFile(int fd, const std::string& path);
+
 // Releases a lock taken by LockFile; -1 is ignored.
 void UnlockFile(int fd);
 

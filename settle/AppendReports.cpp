@@ -2,7 +2,6 @@
 #include "AppendReports.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -28,12 +27,9 @@ struct OpenReport {
 bool OpenAndLock(OpenReport& report, bool create) {
   report.fd = OpenDataFile(report.path, O_WRONLY | O_APPEND | (create ? O_CREAT : 0));
   if (report.fd < 0) return false;
-  int rc = 0;
-  do {
-    rc = flock(report.fd, LOCK_EX);
-  } while (rc != 0 && errno == EINTR);
   struct stat info {};
-  if (rc != 0 || fstat(report.fd, &info) != 0) {
+  if (LockOpenFile(report.fd, report.path) != 0) return false;
+  if (fstat(report.fd, &info) != 0) {
     ReportFileError(report.path);
     return false;
   }
