@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -101,6 +102,20 @@ int OpenForAppend(const std::string& path);
 // Appends |bytes| to |fd| with one write and flushes it. A write that fails, whole or in part,
 // leaves nothing of |bytes| behind (|path| only names the file in the detail line).
 [[nodiscard]] bool AppendDurably(int fd, std::string_view bytes, const std::string& path);
+
+// Bytes to append to the file |path|.
+struct Append {
+  std::string path;
+  std::string bytes;
+};
+
+// Appends to every file of |appends| or to none: opens them all (creating a missing one only
+// once all that exist have opened) and locks each, in the order given, as LockOpenFile locks;
+// then appends each one's bytes with one durable write (AppendDurably). When one cannot be
+// opened or written, what was already appended to the others is cut back off and flushed
+// (a file that cannot be cut back is named on standard error). The index of the first that
+// failed, with the detail on standard error, or the number of files when all were written.
+std::size_t AppendTogether(std::span<const Append> appends);
 
 // How long LockFile waits for a lock another process holds before it says so on standard
 // error, and before it gives up.

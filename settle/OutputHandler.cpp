@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "AppendReports.h"
+#include "DataFiles.h"
 #include "LocalDate.h"
 #include "Settle.h"
 #include "SettleConstants.h"
@@ -60,9 +60,10 @@ void PrintSummary(const std::string& date_line, const Figures& figures) {
 
 }  // namespace
 
-// The two reports change together or not at all (see AppendReports), so a run that failed
-// may simply be run again. The summary is printed only when both were written: after a
-// failure the one line naming the report that could not be written is the whole answer.
+// The two reports change together or not at all (AppendTogether): a report holding this run's
+// lines while the other lacked them would pass one operator's income for settled twice, and a
+// run that failed may simply be run again. The summary is printed only when both were written:
+// after a failure the one line naming the report that could not be written is the whole answer.
 // Totals that do not fit the report are refused whole: a report line wrapped around, or cut
 // to fit, would pass a wrong sum for the books.
 void OutputHandler(const EntryTable& /*table*/, Income income, std::size_t /*count*/) {
@@ -79,9 +80,15 @@ void OutputHandler(const EntryTable& /*table*/, Income income, std::size_t /*cou
   const LocalDate date = ToLocalDate(income.runTime);
   const std::string date_line =
       Format("Date : %d-%d-%d %d:%d\n", date.year, date.month, date.day, date.hour, date.minute);
-  const ReportLines reports[] = {
-      {kSubwayReportName, date_line + Format("Subway Income : %" PRId64 " Won\n", figures.subway)},
-      {kBusReportName, date_line + Format("Bus Income : %" PRId64 " Won\n", figures.bus)},
+  const Append reports[] = {
+      {DataPath(kSubwayReportName),
+       date_line + Format("Subway Income : %" PRId64 " Won\n", figures.subway)},
+      {DataPath(kBusReportName), date_line + Format("Bus Income : %" PRId64 " Won\n", figures.bus)},
   };
-  if (AppendReports(reports)) PrintSummary(date_line, figures);
+  const std::size_t failed = AppendTogether(reports);
+  if (failed == std::size(reports)) {
+    PrintSummary(date_line, figures);
+  } else {
+    std::printf("Cannot write %s!\n", reports[failed].path.c_str());
+  }
 }
