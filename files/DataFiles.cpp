@@ -37,11 +37,12 @@ void ReportFileError(const std::string& path) {
   errno = saved;
 }
 
-std::optional<std::string> ReadFrom(int fd, std::size_t limit) {
+std::optional<std::string> ReadFrom(int fd, std::size_t limit, std::uint64_t offset) {
   std::string text(limit, '\0');
   std::size_t used = 0;
   while (used < limit) {
-    const ssize_t n = pread(fd, text.data() + used, limit - used, static_cast<off_t>(used));
+    const ssize_t n =
+        pread(fd, text.data() + used, limit - used, static_cast<off_t>(offset + used));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return std::nullopt;
     if (n == 0) break;

@@ -22,8 +22,8 @@ std::string DataPath(std::string_view name);
 // ordinary answer for the callers.
 std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t limit);
 
-// Reads at most |limit| bytes of |fd| from its start. Nothing when a read fails, errno set.
-std::optional<std::string> ReadFrom(int fd, std::size_t limit);
+// Reads at most |limit| bytes of |fd| from |offset| on. Nothing when a read fails, errno set.
+std::optional<std::string> ReadFrom(int fd, std::size_t limit, std::uint64_t offset = 0);
 
 // Writes all of |bytes| to |fd| at |offset|, retrying after interruptions and short writes.
 // False on failure, errno set (ENOSPC for a write that wrote nothing); prints nothing.

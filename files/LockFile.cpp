@@ -7,14 +7,12 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "DataFiles.h"
 
@@ -23,51 +21,24 @@ namespace {
 // How often a wait looks at its bounds and at a Ctrl-C.
 constexpr long kTickMicroseconds = 50'000;
 
-// The whitespace-separated words of |line|.
-std::vector<std::string_view> Words(std::string_view line) {
-  std::vector<std::string_view> words;
-  for (std::size_t at = line.find_first_not_of(" \t\n"); at != std::string_view::npos;) {
-    const std::size_t end = std::min(line.find_first_of(" \t\n", at), line.size());
-    words.push_back(line.substr(at, end - at));
-    at = line.find_first_not_of(" \t\n", end);
-  }
-  return words;
-}
-
-// Takes a number in |base| and the |separator| after it (none at the end) from |text|.
-template <typename T>
-bool TakeField(std::string_view& text, T& out, int base, char separator) {
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out, base);
-  const auto used = static_cast<std::size_t>(end - text.data());
-  if (ec != std::errc() || (used < text.size() && *end != separator)) return false;
-  text.remove_prefix(std::min(used + 1, text.size()));
-  return true;
-}
-
-// The process holding a lock on the file |fd|, as /proc/locks tells; 0 when it does not.
-// A holder's line: "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; a waiter's has "->".
+// The process holding a lock on the file |fd|, as /proc/locks tells; 0 when it does not. A
+// holder's line names it before the file's device and inode ("1: FLOCK  ADVISORY  WRITE 1234
+// 08:01:5678 0 EOF"); a waiter's line has "->" and is passed over.
 long HolderOf(int fd) {
   struct stat file {};
   if (fstat(fd, &file) != 0) return 0;
-  std::FILE* locks = std::fopen("/proc/locks", "re");
-  if (locks == nullptr) return 0;
-  long holder = 0;
-  char line[256];
-  while (holder == 0 && std::fgets(line, sizeof line, locks) != nullptr) {
-    const auto words = Words(line);
-    if (words.size() < 6 || words[1] == "->") continue;
-    std::string_view pid_text = words[4], id = words[5];
+  char id[64];
+  std::snprintf(id, sizeof id, " %02x:%02x:%lu ", major(file.st_dev), minor(file.st_dev),
+                static_cast<unsigned long>(file.st_ino));
+  std::ifstream locks("/proc/locks");
+  for (std::string line; std::getline(locks, line);) {
+    const std::size_t at = line.find(id);
+    if (at == std::string::npos || at == 0 || line.find("->") != std::string::npos) continue;
+    const std::size_t from = line.rfind(' ', at - 1) + 1;
     long pid = 0;
-    unsigned major_id = 0, minor_id = 0;
-    unsigned long inode = 0;
-    if (TakeField(pid_text, pid, 10, ' ') && TakeField(id, major_id, 16, ':') &&
-        TakeField(id, minor_id, 16, ':') && TakeField(id, inode, 10, ' ') &&
-        makedev(major_id, minor_id) == file.st_dev && inode == file.st_ino) {
-      holder = pid;
-    }
+    if (std::from_chars(line.data() + from, line.data() + at, pid).ec == std::errc()) return pid;
   }
-  std::fclose(locks);
-  return holder;
+  return 0;
 }
 
 // Says on standard error that |path| is held, by whom where known, and |what| is done about it.

@@ -32,9 +32,7 @@ bool ApplyLog(const std::vector<JournalRecord>& records, const std::string& name
     if (!read) {
       read = true;
       base = at;
-      there.resize(std::min<std::uint64_t>(size - at, kJournalBytes));
-      const ssize_t n = pread(fd, there.data(), there.size(), static_cast<off_t>(at));
-      there.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+      there = ReadFrom(fd, std::min<std::uint64_t>(size - at, kJournalBytes), at).value_or("");
     }
     if (at >= base && at - base <= there.size() &&
         there.compare(at - base, commit.log.line.size(), commit.log.line) == 0) {

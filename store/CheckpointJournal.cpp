@@ -39,11 +39,8 @@ bool ApplyJournal(Journal& journal) {
 }
 
 bool WipeJournal(Journal& journal, std::uint64_t from, std::uint64_t to) {
-  // A journal opened for reading only is refused as what it is, never written through.
-  if (!journal.writable && from < to) errno = EACCES;
-  const bool ok = from >= to ||
-                  (journal.writable && WriteAllAt(journal.fd, std::string(to - from, '\0'), from) &&
-                   SeamSync(journal.fd) == 0);
+  const bool ok = from >= to || (WriteAllAt(journal.fd, std::string(to - from, '\0'), from) &&
+                                 SeamSync(journal.fd) == 0);
   if (!ok) ReportFileError(DataPath(kJournalName));
   return ok;
 }

@@ -152,7 +152,8 @@ bool WrittenThisBoot(const Journal& journal, const JournalRecord& record);
 // and each log they name. Needs the card lock, and the records put in place.
 [[nodiscard]] bool SyncJournaledBooks(const Journal& journal);
 
-// Writes zeros over bytes |from| to |to| of |journal| and flushes them. Needs the card lock.
+// Writes zeros over bytes |from| to |to| of |journal| and flushes them. Needs the card lock and
+// a journal opened for writing.
 [[nodiscard]] bool WipeJournal(Journal& journal, std::uint64_t from, std::uint64_t to);
 
 // Appends the record of |commit| to |journal| and takes it through the commit point. Needs the
