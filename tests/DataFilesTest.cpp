@@ -37,26 +37,9 @@ TEST(DataFiles, AppendAddsWholeLinesAndEmptyClears) {
   EXPECT_EQ(dir.Read("1111.txt"), "");
 }
 
-TEST(DataFiles, KeptRunNamesSortByTheStartInUtc) {
-  const struct {
-    std::int64_t start;
-    int sequence;
-    const char* name;
-  } rows[] = {
-      {0, 1, "1111.txt.run-19700101T000000Z"},
-      {1765199102, 1, "1111.txt.run-20251208T130502Z"},
-      {1765199102, 2, "1111.txt.run-20251208T130502Z-02"},
-      {1765199102, 99, "1111.txt.run-20251208T130502Z-99"},
-      {253402300799, 1, "1111.txt.run-99991231T235959Z"},
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(KeptRunName("1111.txt", row.start, row.sequence), row.name);
-  }
-}
-
-// The log's old file becomes the kept run, blocks and all (the same inode), and a new empty
-// file with the log's mode takes its place; nothing is kept of an empty log, and a name another
-// start of the same second took is passed over, never replaced.
+// The log's old file becomes the kept run, named after the start in UTC, blocks and all (the
+// same inode), and a new empty file with the log's mode takes its place; nothing is kept of an
+// empty log, and a name another start of the same second took is passed over, never replaced.
 TEST(DataFiles, StartKeepsTheRunBeforeBesideTheLog) {
   namespace fs = std::filesystem;
   constexpr std::int64_t kStartTime = 1765199102;

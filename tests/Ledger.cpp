@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <charconv>
 #include <csignal>
-#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -159,21 +158,12 @@ bool LockIsHeld(const std::string& path) {
 bool GroupIsAlive(pid_t group) { return kill(-group, 0) == 0; }
 
 bool LockIsAwaited(const std::string& path) {
-  struct stat lock {};
-  if (stat(path.c_str(), &lock) != 0) return false;
-  // A waiter tries the lock again and again with its lock file open; the test holding the lock
-  // is the only other process that has it open.
-  std::error_code error;
-  for (const auto& process : std::filesystem::directory_iterator("/proc", error)) {
-    const std::string pid = process.path().filename();
-    if (pid.find_first_not_of("0123456789") != std::string::npos || pid == std::to_string(getpid()))
-      continue;
-    for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", error)) {
-      struct stat open_file {};
-      if (stat(fd.path().c_str(), &open_file) == 0 && open_file.st_dev == lock.st_dev &&
-          open_file.st_ino == lock.st_ino)
-        return true;
-    }
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return false;
+  const std::string inode = ":" + std::to_string(info.st_ino) + " ";
+  std::ifstream locks("/proc/locks");
+  for (std::string line; std::getline(locks, line);) {
+    if (line.find("->") != std::string::npos && line.find(inode) != std::string::npos) return true;
   }
   return false;
 }

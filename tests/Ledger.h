@@ -59,7 +59,7 @@ bool IsRunning(pid_t pid);
 // it is free, which delays a tag that wants it by a few microseconds at most.
 bool LockIsHeld(const std::string& path);
 
-// Whether some other process waits for the lock at |path| that this one holds right now.
+// Whether some process waits for the card lock at |path| right now.
 bool LockIsAwaited(const std::string& path);
 
 // Whether signal |sig| waits, held back, for process |pid|.
