@@ -13,5 +13,5 @@ bool DBInit() {
   // checkpointed first. Then a new empty file takes the log's place and the old one is kept
   // under a name of its own, not cut to nothing: its lines are money not yet settled, and a
   // settlement that opened the log before keeps reading the lines it found there.
-  return CheckpointBooks(kCardBooks) && KeepRun(DataPath(name), name, CurrentTime());
+  return CheckpointBooks(kCardBooks) && KeepRun(DataPath(name), CurrentTime());
 }

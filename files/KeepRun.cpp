@@ -53,7 +53,7 @@ std::string KeptRunName(const std::string& log_name, std::int64_t start, int seq
   return name;
 }
 
-bool KeepRun(const std::string& path, const std::string& log_name, std::int64_t start) {
+bool KeepRun(const std::string& path, std::int64_t start) {
   const auto found = RealPathOf(path);
   if (!found) return false;
   const std::string& real = *found;
@@ -65,6 +65,7 @@ bool KeepRun(const std::string& path, const std::string& log_name, std::int64_t 
   // take the old file's blocks to another file system, and a copy could fail halfway.
   const auto beside = WriteBeside(real, "", true);
   if (!beside) return false;
+  const std::string log_name = path.substr(path.rfind('/') + 1);  // npos + 1: all of it
   const auto kept = MoveToFreeName(*beside, DirectoryOf(real), log_name, start);
   if (!kept) return false;
   // One swap: at no moment is there no log, and the old lines are in one of the two names.

@@ -13,14 +13,13 @@
 // same second, which still sort in order.
 std::string KeptRunName(const std::string& log_name, std::int64_t start, int sequence = 1);
 
-// Empties the log |path| (of name |log_name|) durably, as a terminal's start does, keeping its
+// Empties the log |path| durably, as a terminal's start does, keeping its
 // lines: the file the log names (its links followed as RealPathOf follows them, and left links)
 // is swapped in one step with a new empty file of its mode and group, which was first put in
-// the directory of that file under the first free KeptRunName for |start|. So a power cut
-// leaves either the old log in place (and perhaps an empty kept run) or the new empty log with
-// the old lines kept. A missing or empty log is only replaced, as there is nothing to keep.
+// the directory of that file under the first free KeptRunName of the log's name for |start|. So a
+// power cut leaves either the old log in place (and perhaps an empty kept run) or the new empty log
+// with the old lines kept. A missing or empty log is only replaced, as there is nothing to keep.
 // Needs the card lock and the station's lock, and the journal checkpointed, so that no record
 // puts lines into either file later. False, with the detail on standard error, when it could
 // not; the old lines then stand in the log or in the kept run, never nowhere.
-[[nodiscard]] bool KeepRun(const std::string& path, const std::string& log_name,
-                           std::int64_t start);
+[[nodiscard]] bool KeepRun(const std::string& path, std::int64_t start);

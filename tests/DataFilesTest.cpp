@@ -70,7 +70,7 @@ TEST(DataFiles, StartKeepsTheRunBeforeBesideTheLog) {
     if (row.taken != nullptr) dir.Write(kept, row.taken);
     struct stat old {};
     stat(dir.Path(file).c_str(), &old);
-    ASSERT_TRUE(KeepRun(DataPath("1111.txt"), "1111.txt", kStartTime));
+    ASSERT_TRUE(KeepRun(DataPath("1111.txt"), kStartTime));
     struct stat now {};
     ASSERT_EQ(stat(dir.Path(file).c_str(), &now), 0);
     EXPECT_EQ(dir.Read("1111.txt"), "");
