@@ -12,6 +12,7 @@
 #include <string>
 
 #include "BenchSyncs.h"
+#include "BookFiles.h"
 #include "Card.h"
 #include "Clock.h"
 #include "DataFiles.h"
@@ -120,7 +121,7 @@ std::int64_t CountLines(const std::string& path) {
 // Whether |tags| alternating tags, get-on first, were all charged and logged: otherwise the time
 // measured was that of a refusal or a failure.
 bool AllTagsAccepted(std::int64_t tags, const std::string& log_path) {
-  const auto text = ReadFilePrefix(DataPath(kCardFileName), 4096);
+  const auto text = ReadFilePrefix(DataPath(kCardFileName), kLongestCard);
   const auto card = text ? ParseCardLine(*text) : std::nullopt;
   const std::int64_t get_ons = (tags + 1) / 2;
   return card && card->balance == kHugeBalance - get_ons * kBaseFare &&

@@ -9,7 +9,6 @@
 #include <string_view>
 
 #include "Books.h"
-#include "WhatTerm.h"
 
 // The charge of one tag. The charge is baseFee + missedOffFee + additionalFee.
 struct Fee {
@@ -35,8 +34,6 @@ struct Card {
 
 // The card file, relative to the working directory like every data file.
 inline constexpr std::string_view kCardFileName = "usercard.txt";
-// A card line is a few dozen bytes; anything past this cannot belong to a sound card.
-inline constexpr std::size_t kCardFileLimit = 4096;
 
 // Formats |card| as the card file line: twelve values and the date digits of tagTime in local
 // time, one space apart, no line end. The fee amounts stand as base, additional, missed-off.
@@ -49,9 +46,6 @@ std::optional<Card> ParseCardLine(std::string_view text);
 
 // Whether |line| parses as a card line (ParseCardLine).
 bool IsCardLine(std::string_view line);
-
-// The card and the logs of the six terminals, as the store keeps them.
-inline constexpr BookRules kCardBooks{kCardFileName, IsCardLine, IsLogFileName};
 
 // Reads the card file. Nothing when it is missing, unreadable or damaged.
 std::optional<Card> ReadCardFile();
@@ -67,4 +61,4 @@ Card CardRead();
 // log: both reach the disk or neither does, whatever stops the process. Needs the card lock.
 // On failure prints a one-line detail on standard error and returns false, card and log as
 // they were.
-[[nodiscard]] bool CardWriter(Card card, LogAppend log = {});
+[[nodiscard]] bool CardWriter(Card card, BookAppend log = {});

@@ -64,7 +64,7 @@ std::optional<Card> ParseCardLine(std::string_view text) {
 bool IsCardLine(std::string_view line) { return ParseCardLine(line).has_value(); }
 
 std::optional<Card> ReadCardFile() {
-  const auto text = ReadFilePrefix(DataPath(kCardFileName), kCardFileLimit);
+  const auto text = ReadFilePrefix(DataPath(kCardFileName), kLongestCard);
   return text ? ParseCardLine(*text) : std::nullopt;
 }
 

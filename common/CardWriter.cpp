@@ -2,6 +2,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "BookFiles.h"
 #include "Card.h"
 #include "LocalDate.h"
 
@@ -16,6 +17,6 @@ std::string FormatCardLine(const Card& card) {
   return std::string(line, static_cast<std::size_t>(n));
 }
 
-bool CardWriter(Card card, LogAppend log) {
-  return CommitChange(kCardBooks, FormatCardLine(card), std::move(log));
+bool CardWriter(Card card, BookAppend log) {
+  return CommitChange(kCardBooks, FormatCardLine(card), {std::move(log)}).done;
 }

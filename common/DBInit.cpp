@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "Card.h"
+#include "BookFiles.h"
 #include "Clock.h"
 #include "DataFiles.h"
 #include "KeepRun.h"

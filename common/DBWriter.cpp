@@ -32,6 +32,6 @@ LogEntry ToLogEntry(const Card& card, std::int32_t term_id) {
   return entry;
 }
 
-LogAppend DBWriter(Card card) {
+BookAppend DBWriter(Card card) {
   return {LogFileName(WhatTerm), FormatLogLine(ToLogEntry(card, WhatTerm))};
 }

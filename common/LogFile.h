@@ -35,4 +35,4 @@ std::string FormatLogLine(const LogEntry& entry);
 
 // The log line of the charged |card| for the log of WhatTerm, to be appended in the same card
 // commit as the card (see CardWriter). Its name is empty when WhatTerm has no log.
-LogAppend DBWriter(Card card);
+BookAppend DBWriter(Card card);

@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -103,20 +102,6 @@ int OpenForAppend(const std::string& path);
 // leaves nothing of |bytes| behind (|path| only names the file in the detail line).
 [[nodiscard]] bool AppendDurably(int fd, std::string_view bytes, const std::string& path);
 
-// Bytes to append to the file |path|.
-struct Append {
-  std::string path;
-  std::string bytes;
-};
-
-// Appends to every file of |appends| or to none: opens them all (creating a missing one only
-// once all that exist have opened) and locks each, in the order given, as LockOpenFile locks;
-// then appends each one's bytes with one durable write (AppendDurably). When one cannot be
-// opened or written, what was already appended to the others is cut back off and flushed
-// (a file that cannot be cut back is named on standard error). The index of the first that
-// failed, with the detail on standard error, or the number of files when all were written.
-std::size_t AppendTogether(std::span<const Append> appends);
-
 // How long LockFile waits for a lock another process holds before it says so on standard
 // error, and before it gives up.
 inline constexpr int kLockWaitNoticeSeconds = 1;
@@ -131,10 +116,6 @@ inline constexpr int kLockWaitSeconds = 10;
 // elsewhere, errno EWOULDBLOCK and nothing said; otherwise the detail on standard error. The
 // kernel drops the lock when the descriptor's last holder closes it or dies.
 int LockFile(const std::string& path, bool wait = true);
-
-// Takes an exclusive advisory lock on the open file |fd| (named |path|), waiting as LockFile
-// waits, within the same bounds. 0 once held; -1 with errno set and the detail said otherwise.
-int LockOpenFile(int fd, const std::string& path);
 
 // Releases a lock taken by LockFile; -1 is ignored.
 void UnlockFile(int fd);

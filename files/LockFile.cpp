@@ -109,12 +109,6 @@ int TakeWithinBound(int fd, const std::string& path) {
 
 }  // namespace
 
-int LockOpenFile(int fd, const std::string& path) {
-  const int rc = TakeWithinBound(fd, path);
-  if (rc != 0 && errno != ETIMEDOUT) ReportFileError(path);
-  return rc;
-}
-
 int LockFile(const std::string& path, bool wait) {
   bool writable = false;  // a lock needs no more than reading
   const int fd = OpenOwnFile(path, true, writable);

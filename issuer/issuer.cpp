@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "Card.h"
+#include "BookFiles.h"
 #include "Clock.h"
 #include "ConsoleInput.h"
 #include "DataFiles.h"

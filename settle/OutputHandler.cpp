@@ -4,11 +4,13 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "BookFiles.h"
 #include "DataFiles.h"
 #include "LocalDate.h"
 #include "Settle.h"
-#include "SettleConstants.h"
+#include "Signals.h"
 
 namespace {
 
@@ -58,14 +60,27 @@ void PrintSummary(const std::string& date_line, const Figures& figures) {
   std::puts(kRule);
 }
 
+// Commits the two reports' lines in one change of the books: under SIGKILL or a power cut as
+// much as under a failed write, both reports gain their lines or neither does. The stopping
+// signals wait from the first write until the pair is committed. The index of the report that
+// could not be written, or the number of reports once both are.
+std::size_t CommitReports(const std::vector<BookAppend>& reports) {
+  HoldStoppingSignals(true);
+  const int lock = LockBooks(kCardBooks);
+  Committed committed;
+  if (lock >= 0) committed = CommitChange(kCardBooks, "", reports);
+  UnlockBooks(lock);
+  HoldStoppingSignals(false);
+  return committed.done ? reports.size() : committed.failed;
+}
+
 }  // namespace
 
-// The two reports change together or not at all (AppendTogether): a report holding this run's
-// lines while the other lacked them would pass one operator's income for settled twice, and a
-// run that failed may simply be run again. The summary is printed only when both were written:
-// after a failure the one line naming the report that could not be written is the whole answer.
-// Totals that do not fit the report are refused whole: a report line wrapped around, or cut
-// to fit, would pass a wrong sum for the books.
+// A report holding this run's lines while the other lacked them would pass one operator's
+// income for settled twice, and a run that failed may simply be run again. The summary is
+// printed only when both were written: after a failure the one line naming the report that
+// could not be written is the whole answer. Totals that do not fit the report are refused
+// whole: a report line wrapped around, or cut to fit, would pass a wrong sum for the books.
 void OutputHandler(const EntryTable& /*table*/, Income income, std::size_t /*count*/) {
   Figures figures;
   if (!Narrow(income.subwayIncome, figures.subway) || !Narrow(income.busIncome, figures.bus) ||
@@ -80,15 +95,16 @@ void OutputHandler(const EntryTable& /*table*/, Income income, std::size_t /*cou
   const LocalDate date = ToLocalDate(income.runTime);
   const std::string date_line =
       Format("Date : %d-%d-%d %d:%d\n", date.year, date.month, date.day, date.hour, date.minute);
-  const Append reports[] = {
-      {DataPath(kSubwayReportName),
+  const std::vector<BookAppend> reports = {
+      {std::string(kSubwayReportName),
        date_line + Format("Subway Income : %" PRId64 " Won\n", figures.subway)},
-      {DataPath(kBusReportName), date_line + Format("Bus Income : %" PRId64 " Won\n", figures.bus)},
+      {std::string(kBusReportName),
+       date_line + Format("Bus Income : %" PRId64 " Won\n", figures.bus)},
   };
-  const std::size_t failed = AppendTogether(reports);
-  if (failed == std::size(reports)) {
+  const std::size_t failed = CommitReports(reports);
+  if (failed == reports.size()) {
     PrintSummary(date_line, figures);
   } else {
-    std::printf("Cannot write %s!\n", reports[failed].path.c_str());
+    std::printf("Cannot write %s!\n", DataPath(reports[failed].name).c_str());
   }
 }

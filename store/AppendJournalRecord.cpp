@@ -28,10 +28,10 @@ std::string NewEpoch() {
 
 }  // namespace
 
-std::optional<JournalRecord> AppendJournalRecord(Journal& journal, const CardCommit& commit) {
+std::optional<JournalRecord> AppendJournalRecord(Journal& journal, const Change& change) {
   if (journal.scan.epoch.empty()) journal.scan.epoch = NewEpoch();
-  JournalRecord record{commit, journal.scan.end, kPendingMark, journal.boot};
-  const std::string bytes = FormatJournalRecord(commit, journal.scan.epoch, record.boot);
+  JournalRecord record{change, journal.scan.end, kPendingMark, journal.boot};
+  const std::string bytes = FormatJournalRecord(change, journal.scan.epoch, record.boot);
   if (WriteAllAt(journal.fd, bytes, record.offset) && CommitPoint(journal, record)) {
     journal.scan.end += bytes.size();
     journal.scan.dirty_end = journal.scan.end;

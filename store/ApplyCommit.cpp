@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
 #include <set>
 
 #include "DataFiles.h"
@@ -13,36 +15,57 @@
 
 namespace {
 
-// Makes log |name| hold the line of each of |records| that goes to it, at its recorded length
-// (at the end of a log found shorter), writing only what differs. One read takes in every line
-// they put there; what follows a line written is the later records' to put back.
-bool ApplyLog(const std::vector<JournalRecord>& records, const std::string& name) {
+void SayPutBack(const std::string& path, std::uint64_t at, const JournalRecord& record) {
+  std::fprintf(stderr,
+               "%s: %s: byte %" PRIu64 ": not what the journal's record at byte %" PRIu64
+               " holds; put back as it holds it\n",
+               program_invocation_short_name, path.c_str(), at, record.offset);
+}
+
+// Makes file |name| hold the bytes each of |records| appends to it, at its recorded length (at
+// the end of a file found shorter), writing only what differs. One read takes in every append
+// they put there; what follows an append written is the later records' to put back.
+bool ApplyAppendsTo(const std::vector<JournalRecord>& records, const std::string& name) {
   const std::string path = DataPath(name);
-  const int fd = OpenDataFile(path, O_RDWR | O_CREAT);
+  // Opened for writing only once something must be written: whoever may read the books can
+  // then take the lock while all is in place.
+  int fd = OpenDataFile(path, O_RDONLY);
+  bool writable = fd < 0 && errno == ENOENT;
+  if (writable) fd = OpenDataFile(path, O_RDWR | O_CREAT);
   struct stat info {};
   bool ok = fd >= 0 && fstat(fd, &info) == 0;
   auto size = ok ? static_cast<std::uint64_t>(info.st_size) : 0;
   bool read = false;
-  std::uint64_t base = 0;  // where the bytes read, |there|, stand in the log
+  std::uint64_t base = 0;  // where the bytes read, |there|, stand in the file
   std::string there;
   for (const JournalRecord& record : records) {
-    const CardCommit& commit = record.commit;
-    if (!ok || commit.log.name != name) continue;
-    const std::uint64_t at = std::min(commit.log_length, size);
-    if (!read) {
-      read = true;
+    for (const AppendAt& append : record.change.appends) {
+      if (!ok || append.name != name) continue;
+      const std::uint64_t at = std::min(append.at, size);
+      if (!read) {
+        read = true;
+        base = at;
+        there = ReadFrom(fd, std::min<std::uint64_t>(size - at, kJournalBytes), at).value_or("");
+      }
+      const std::string_view found =
+          at >= base && at - base <= there.size()
+              ? std::string_view(there).substr(at - base, append.bytes.size())
+              : std::string_view();
+      if (found == append.bytes) continue;
+      // A file cut short ends in a part of the bytes, or none: filling it is the ordinary case
+      // of a change cut off or of writes lost. Other bytes there were written by someone else.
+      if (!append.bytes.starts_with(found)) SayPutBack(path, at, record);
+      if (!writable) {
+        CloseFile(fd);
+        fd = OpenDataFile(path, O_RDWR);
+        writable = true;
+      }
+      ok = fd >= 0 && (size == at || SeamTruncate(fd, static_cast<off_t>(at)) == 0) &&
+           WriteAllAt(fd, append.bytes, at);
+      size = at + append.bytes.size();
       base = at;
-      there = ReadFrom(fd, std::min<std::uint64_t>(size - at, kJournalBytes), at).value_or("");
+      there = append.bytes;
     }
-    if (at >= base && at - base <= there.size() &&
-        there.compare(at - base, commit.log.line.size(), commit.log.line) == 0) {
-      continue;
-    }
-    ok = (size == at || SeamTruncate(fd, static_cast<off_t>(at)) == 0) &&
-         WriteAllAt(fd, commit.log.line, at);
-    size = at + commit.log.line.size();
-    base = at;
-    there = commit.log.line;
   }
   if (fd >= 0 && close(fd) != 0) ok = false;
   if (!ok && fd >= 0) ReportFileError(path);
@@ -51,18 +74,36 @@ bool ApplyLog(const std::vector<JournalRecord>& records, const std::string& name
 
 }  // namespace
 
-bool ApplyLogLines(const std::vector<JournalRecord>& records) {
+bool ApplyAppends(const std::vector<JournalRecord>& records) {
   std::set<std::string_view> done;
   for (const JournalRecord& record : records) {
-    const std::string& name = record.commit.log.name;
-    if (!name.empty() && done.insert(name).second && !ApplyLog(records, name)) return false;
+    for (const AppendAt& append : record.change.appends) {
+      if (done.insert(append.name).second && !ApplyAppendsTo(records, append.name)) return false;
+    }
   }
   return true;
 }
 
-bool ApplyCardLine(const BookRules& rules, std::string_view card_line) {
-  const std::string path = DataPath(rules.card_name);
-  // Anything longer than the longest card line cannot be the same card.
-  const auto card = ReadFilePrefix(path, kLongestJournalLine + 1);
-  return (card && *card == card_line) || ReplaceFile(path, card_line, false);
+std::optional<std::string> ReadCard(const BookRules& rules) {
+  // One byte more than a card may hold: a file that long is no card a record holds.
+  return ReadFilePrefix(DataPath(rules.card_name), kLongestCard + 1);
+}
+
+CardFound FindCard(const Journal& journal, const std::optional<std::string>& card) {
+  const std::vector<JournalRecord>& records = journal.scan.records;
+  const auto last = std::find_if(records.rbegin(), records.rend(), [](const JournalRecord& r) {
+    return !r.change.card_line.empty();
+  });
+  if (last == records.rend() || (card && *card == last->change.card_line)) {
+    return CardFound::kInPlace;
+  }
+  if (!card || !journal.rules.is_card_line(*card)) return CardFound::kLost;
+  for (auto it = records.begin(); it != last.base(); ++it) {
+    const Change& change = it->change;
+    if (!change.before_known || *card == change.card_before ||
+        (&*it != &*last && *card == change.card_line)) {
+      return CardFound::kEarlier;
+    }
+  }
+  return CardFound::kOutside;
 }

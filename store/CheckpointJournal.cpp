@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
+#include <algorithm>
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
 #include <set>
 
 #include "DataFiles.h"
@@ -7,19 +10,26 @@
 #include "Journal.h"
 
 // The directory of the card's real file is where it was renamed; the data directory is where a
-// log may have been created.
+// file appended to may have been created.
 bool SyncJournaledBooks(const Journal& journal) {
   const std::vector<JournalRecord>& records = journal.scan.records;
   if (records.empty()) return true;
-  const std::string card = DataPath(journal.rules.card_name);
-  const auto real = RealPathOf(card);
-  bool ok = real && SyncFileAt(*real) && SyncDirectoryOf(*real) &&
-            (DirectoryOf(*real) == DirectoryOf(card) || SyncDirectoryOf(card));
-  std::set<std::string> logs;
+  bool ok = true;
+  std::set<std::string> appended;
+  bool card_changed = false;
   for (const JournalRecord& record : records) {
-    if (!record.commit.log.name.empty()) logs.insert(record.commit.log.name);
+    card_changed = card_changed || !record.change.card_line.empty();
+    for (const AppendAt& append : record.change.appends) appended.insert(append.name);
   }
-  for (const std::string& log : logs) ok = ok && SyncFileAt(DataPath(log));
+  const std::string card = DataPath(journal.rules.card_name);
+  if (card_changed) {
+    const auto real = RealPathOf(card);
+    ok = real && SyncFileAt(*real) && SyncDirectoryOf(*real) &&
+         (DirectoryOf(*real) == DirectoryOf(card) || SyncDirectoryOf(card));
+  } else {
+    ok = SyncDirectoryOf(card);  // where a file appended to may have been created
+  }
+  for (const std::string& name : appended) ok = ok && SyncFileAt(DataPath(name));
   return ok;
 }
 
@@ -27,12 +37,28 @@ bool WrittenThisBoot(const Journal& journal, const JournalRecord& record) {
   return record.boot == journal.boot && journal.boot != "-";
 }
 
-bool ApplyJournal(Journal& journal) {
+bool ApplyJournal(Journal& journal, bool& outside) {
   std::vector<JournalRecord>& records = journal.scan.records;
+  outside = false;
   if (records.empty()) return true;
-  // Each record holds the whole card, so the last one's is the card they all leave.
-  if (!ApplyLogLines(records) || !ApplyCardLine(journal.rules, records.back().commit.card_line)) {
-    return false;
+  // The appends first: their charges were made, whatever became of the card since.
+  if (!ApplyAppends(records)) return false;
+  const auto card = ReadCard(journal.rules);
+  const CardFound found = FindCard(journal, card);
+  outside = found == CardFound::kOutside;
+  if (found != CardFound::kInPlace && !outside) {
+    // Each record holds the whole card, so the last one's is the card they all leave.
+    const JournalRecord& last = *std::find_if(records.rbegin(), records.rend(),
+                                              [](auto& r) { return !r.change.card_line.empty(); });
+    const std::string path = DataPath(journal.rules.card_name);
+    if (found == CardFound::kEarlier) {
+      std::fprintf(
+          stderr,
+          "%s: %s: an earlier card of the journal's; put back as its record at byte %" PRIu64
+          " holds it\n",
+          program_invocation_short_name, path.c_str(), last.offset);
+    }
+    if (!ReplaceFile(path, last.change.card_line, false)) return false;
   }
   for (JournalRecord& record : records) (void)MarkJournal(journal, record, kAppliedMark);
   return true;
@@ -56,7 +82,9 @@ bool CheckpointJournal(Journal& journal) {
     ReportFileError(DataPath(kJournalName));
     return false;
   }
-  if (!ApplyJournal(journal) || !SyncJournaledBooks(journal) || !WipeJournal(journal, 0, to)) {
+  bool outside = false;
+  if (!ApplyJournal(journal, outside) || !SyncJournaledBooks(journal) ||
+      !WipeJournal(journal, 0, to)) {
     return false;
   }
   journal.scan = JournalScan{};

@@ -3,75 +3,126 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+
 #include "DataFiles.h"
 #include "FileSeam.h"
 #include "Journal.h"
 
 namespace {
 
-// What a commit prepares before its record: the log open and measured, the new card written
-// beside the card. Whatever can fail for want of room or rights fails here, while the tag can
-// still be refused with nothing in the books.
+// What a commit prepares before its record: each file appended to open and measured, the new
+// card written beside the card. Whatever can fail for want of room or rights fails here, while
+// the change can still be refused with nothing in the books.
 struct Staged {
-  int log = -1;
-  std::string card;    // the card's real file
-  std::string beside;  // the new card, beside it
+  std::vector<int> files;  // one for each append, -1 until open
+  std::string card;        // the card's real file
+  std::string beside;      // the new card, beside it
 };
 
-bool Stage(const BookRules& rules, CardCommit& commit, Staged& staged) {
-  if (!commit.log.name.empty()) {
-    const std::string path = DataPath(commit.log.name);
-    staged.log = OpenDataFile(path, O_RDWR | O_CREAT);
-    struct stat info {};
-    if (staged.log < 0) return false;
-    if (fstat(staged.log, &info) != 0) {
-      ReportFileError(path);
-      return false;
-    }
-    commit.log_length = static_cast<std::uint64_t>(info.st_size);
+// Opens the file |append| goes to (creating it when |create|) into |fd| and notes where it ends.
+// Only a regular file takes appends: a device or a FIFO in its place would take the record and
+// never the bytes. A missing file without |create| is false with errno ENOENT, and nothing said.
+bool StageAppend(AppendAt& append, bool create, int& fd) {
+  const std::string path = DataPath(append.name);
+  fd = OpenDataFile(path, O_RDWR | (create ? O_CREAT : 0));
+  if (fd < 0) return false;
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    ReportFileError(path);
+    return false;
   }
+  if (!S_ISREG(info.st_mode)) {
+    std::fprintf(stderr, "%s: %s: not a regular file\n", program_invocation_short_name,
+                 path.c_str());
+    errno = EINVAL;
+    return false;
+  }
+  append.at = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+// Opens every file the change appends to, those that exist first, so that a file that cannot be
+// made leaves no other made for nothing. False, with the first that failed in |failed|.
+bool StageAppends(Change& change, Staged& staged, std::size_t& failed) {
+  staged.files.assign(change.appends.size(), -1);
+  for (const bool create : {false, true}) {
+    for (std::size_t i = 0; i < change.appends.size(); ++i) {
+      if (staged.files[i] >= 0) continue;
+      if (!StageAppend(change.appends[i], create, staged.files[i]) &&
+          (create || staged.files[i] >= 0 || errno != ENOENT)) {
+        failed = i;
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// The card the change is decided on is the one the card file holds now; the record keeps it, so
+// that recovery can tell that card, given back by a disk that lost writes, from one written since
+// by someone else.
+bool StageCard(const BookRules& rules, Change& change, Staged& staged) {
   const auto card = RealPathOf(DataPath(rules.card_name));
   if (!card) return false;
   staged.card = *card;
-  const auto beside = WriteBeside(staged.card, commit.card_line, false);
+  const auto before = ReadCard(rules);
+  if (before && before->size() <= kLongestCard && rules.is_card_line(*before)) {
+    change.card_before = *before;
+  }
+  const auto beside = WriteBeside(staged.card, change.card_line, false);
   if (beside) staged.beside = *beside;
   return beside.has_value();
 }
 
-// Puts the committed card and line in place: the card renamed over the old one, so it is one
-// whole line at every moment, and the line written where the log ended.
-bool PutInPlace(const BookRules& rules, const CardCommit& commit, const Staged& staged) {
-  if (!MoveOver(staged.beside, staged.card)) {
+// Puts the committed card and appends in place: the card renamed over the old one, so it is one
+// whole line at every moment, and each append written where its file ended.
+bool PutInPlace(const BookRules& rules, const Change& change, const Staged& staged) {
+  if (!staged.beside.empty() && !MoveOver(staged.beside, staged.card)) {
     ReportFileError(DataPath(rules.card_name));
     return false;
   }
-  if (staged.log >= 0 && !WriteAllAt(staged.log, commit.log.line, commit.log_length)) {
-    ReportFileError(DataPath(commit.log.name));
-    return false;
+  for (std::size_t i = 0; i < change.appends.size(); ++i) {
+    const AppendAt& append = change.appends[i];
+    if (!WriteAllAt(staged.files[i], append.bytes, append.at)) {
+      ReportFileError(DataPath(append.name));
+      return false;
+    }
   }
   return true;
 }
 
 }  // namespace
 
-bool CommitChange(const BookRules& rules, std::string card_line, LogAppend log) {
-  CardCommit commit{std::move(card_line), std::move(log), 0};
+Committed CommitChange(const BookRules& rules, std::string card_line,
+                       std::vector<BookAppend> appends) {
+  Change change;
+  change.card_line = std::move(card_line);
+  for (BookAppend& append : appends) {
+    if (!append.name.empty()) change.appends.push_back({append.name, 0, std::move(append.bytes)});
+  }
   Journal* journal = HeldJournal();
   std::optional<Journal> own;
   if (journal == nullptr && (own = OpenJournal(rules))) journal = &*own;
   Staged staged;
+  Committed result;
+  bool ready =
+      journal != nullptr && ReadyForRecord(*journal) && StageAppends(change, staged, result.failed);
+  ready = ready && (change.card_line.empty() || StageCard(rules, change, staged));
   std::optional<JournalRecord> record;
-  if (journal != nullptr && ReadyForRecord(*journal) && Stage(rules, commit, staged)) {
-    record = AppendJournalRecord(*journal, commit);
-  }
+  if (ready) record = AppendJournalRecord(*journal, change);
   if (record) {
     // The change is in the books from here on: what fails now, the next holder of the lock
     // puts in place.
-    if (PutInPlace(rules, commit, staged)) (void)MarkJournal(*journal, *record, kAppliedMark);
+    if (PutInPlace(rules, change, staged)) {
+      (void)MarkJournal(*journal, journal->scan.records.back(), kAppliedMark);
+    }
   } else if (!staged.beside.empty()) {
     (void)SeamRemove(staged.beside.c_str());
   }
-  CloseFile(staged.log);
+  for (const int fd : staged.files) CloseFile(fd);
   if (own) CloseJournal(*own);
-  return record.has_value();
+  result.done = record.has_value();
+  return result;
 }

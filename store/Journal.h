@@ -16,20 +16,34 @@
 
 #include "Books.h"
 
-// Everything one change of the books changes.
-struct CardCommit {
-  std::string card_line;         // the card file's new content
-  LogAppend log;                 // the line it appends, if any
-  std::uint64_t log_length = 0;  // the log's length before the line: where the line goes
+// Bytes a change appends to one of the books' files, where that file ended when it was made.
+struct AppendAt {
+  std::string name;
+  std::uint64_t at = 0;  // the file's length before the bytes: where they go
+  std::string bytes;
 };
 
-// The journal file. A record is a head line, the three fields it sizes, and a checksum:
-//   "FJ" mark ' ' epoch ' ' boot ' ' card_size ' ' name_size ' ' log_length ' ' line_size "\n"
-//   card line, log name, log line, checksum as 16 hex digits, "\n"
+// Everything one change of the books changes.
+struct Change {
+  // The card file's content the change was decided on; empty when it held no card. A record
+  // written before this was kept does not know it (|before_known| false).
+  std::string card_before;
+  bool before_known = true;
+  std::string card_line;  // the card file's new content; empty: the card stays as it is
+  std::vector<AppendAt> appends;
+};
+
+// The journal file. A record is a head line, the fields it sizes, and a checksum:
+//   "FK" mark ' ' epoch ' ' boot ' ' before_size ' ' card_size ' ' appends, then for each
+//   append ' ' name_size ' ' at ' ' bytes_size, and "\n"
+//   the card before, the card, each append's name and bytes, the checksum as 16 hex digits, "\n"
 // The checksum (FNV-1a over 64-bit words) covers all after the mark, which alone changes once
-// written. Past the last record the journal is zeros, so a record cut short by a crash is one
-// followed by nothing but zeros, and any other fault damage. The epoch names a generation: a
-// checkpoint starts one, so what an interrupted checkpoint left is never taken for current.
+// written. Records of versions 1.1 and 1.2 ("FJ": card_size name_size log_length line_size,
+// then the card, the log's name and its line) are still read. Past the last record the journal
+// is zeros, so a record cut short by a crash is the start of one followed by nothing but zeros,
+// and anything else is damage: a head this version does not know is never taken for a torn
+// record. The epoch names a generation: a checkpoint starts one, so what an interrupted
+// checkpoint left is never taken for current.
 inline constexpr std::string_view kJournalName = "usercard.txt.farecard-journal";
 // A damaged journal is kept for inspection under this name and a number.
 inline constexpr std::string_view kDamagedJournalName = "usercard.txt.farecard-damaged-";
@@ -37,15 +51,19 @@ inline constexpr std::string_view kDamagedJournalName = "usercard.txt.farecard-d
 // then a pure data flush, with no block to allocate and no size to record.
 inline constexpr std::size_t kJournalBytes = std::size_t{64} * 1024;
 // A checkpoint comes after this many records: it costs a flush of the card, its directory and
-// each log, so this many tags share it.
+// each file appended to, so this many tags share it.
 inline constexpr std::size_t kCheckpointRecords = 64;
-// The longest record: a card line and a log line are under 256 bytes each.
-inline constexpr std::size_t kLongestJournalLine = 256;
-inline constexpr std::size_t kLongestJournalRecord = 256 + 2 * kLongestJournalLine;
+// The most a record holds: two cards, and a few appends of a few lines each to short names.
+inline constexpr std::size_t kLongestAppend = 512;
+inline constexpr std::size_t kLongestAppendName = 64;
+inline constexpr std::size_t kMostAppends = 4;
+inline constexpr std::size_t kLongestHead = 320;
+inline constexpr std::size_t kLongestJournalRecord =
+    kLongestHead + 2 * kLongestCard + kMostAppends * (kLongestAppendName + kLongestAppend) + 17;
 
 // Where in a record its mark stands, and the marks a record goes through. Written pending and
 // flushed; marked committed once its writer saw the flush succeed, which is when the tag is
-// done; marked applied once its card and log line are in place. A mark is written without a
+// done; marked applied once its card and appends are in place. A mark is written without a
 // flush (the next record's flush or the next checkpoint takes it to the disk), so recovery reads
 // no more from it than whether a last record may be one whose flush failed.
 inline constexpr std::size_t kMarkOffset = 2;
@@ -55,17 +73,17 @@ inline constexpr char kAppliedMark = 'a';
 
 // One record of the journal.
 struct JournalRecord {
-  CardCommit commit;
+  Change change;
   std::uint64_t offset = 0;  // where it starts in the journal
   char mark = kPendingMark;  // as the boot it was written in saw it
-  std::string boot;          // the boot it was written in (BootId)
+  std::string boot;          // the boot it was written in (BootId); "-" when not known
 };
 
 // How the records of a journal end.
 enum class JournalEnd {
   kClean,    // in zeros, or in records left by an earlier generation
   kTorn,     // in a record cut short by a crash while it was written: it never committed
-  kDamaged,  // in a record that was whole once and is not any more
+  kDamaged,  // in a record that was whole once and is not any more, or one of no known kind
 };
 
 // What a journal holds.
@@ -77,34 +95,32 @@ struct JournalScan {
   JournalEnd how = JournalEnd::kClean;
 };
 
-// The record of |commit| in generation |epoch|, written in boot |boot|, marked pending.
-std::string FormatJournalRecord(const CardCommit& commit, std::string_view epoch,
+// The record of |change| in generation |epoch|, written in boot |boot|, marked pending.
+std::string FormatJournalRecord(const Change& change, std::string_view epoch,
                                 std::string_view boot);
 
-// Reads the records of journal bytes |bytes|: whole ones of one generation, in order, whose card
-// line and log |rules| take for theirs. Stops at the first that is not, and tells how it stopped.
+// Reads the records of journal bytes |bytes|: whole ones of one generation, in order, whose
+// cards and appends |rules| take for theirs. Stops at the first that is not, and tells how it
+// stopped.
 JournalScan ScanJournal(std::string_view bytes, const BookRules& rules);
 
-// |head| followed by the sizes of |commit|'s three fields, its log length and the fields: the
-// part that the commit records of version 1.0.0 and the journal's records share.
-std::string CommitBody(std::string_view head, const CardCommit& commit);
+// The commit record of version 1.0.0, which the journal replaced: the sizes of the card line,
+// the log's name and its line, the log's length, the fields and a checksum. A journal file that
+// holds one is completed once and then turned into a journal.
+std::string FormatCommitRecord(const Change& change);
 
-// The commit record of version 1.0.0, which the journal replaced: its fields and a checksum. A
-// journal file that holds one is completed once and then turned into a journal.
-std::string FormatCommitRecord(const CardCommit& commit);
-
-// The commit in a 1.0.0 |record|, when the record is whole: the checksum matches, the card line
+// The change in a 1.0.0 |record|, when the record is whole: the checksum matches, the card line
 // is one by |rules|, the log is one of theirs and its line is one line. Nothing otherwise.
-std::optional<CardCommit> ParseCommitRecord(std::string_view record, const BookRules& rules);
+std::optional<Change> ParseCommitRecord(std::string_view record, const BookRules& rules);
 
 // Takes one number in |base| and the single blank or line end after it from the front of a
 // record's |text|, as the commit records and the journal's heads write them. False, |text| as
 // it was, for anything else.
-bool TakeNumber(std::string_view& text, std::uint64_t& out, int base = 10);
+bool TakeHeadNumber(std::string_view& text, std::uint64_t& out, int base = 10);
 
-// Whether |commit|'s log part may stand in a record: no log and no line, or a log of |rules|
-// and one line ending in "\n".
-bool IsSoundLog(const CardCommit& commit, const BookRules& rules);
+// Whether |change| may stand in a record: its cards are cards by |rules| (or empty), and each
+// append goes to a file of theirs and is whole lines.
+bool IsSoundChange(const Change& change, const BookRules& rules);
 
 // The journal as the holder of the card lock sees it, open.
 struct Journal {
@@ -144,23 +160,25 @@ bool WrittenThisBoot(const Journal& journal, const JournalRecord& record);
 
 // Puts in place every record of |journal|, whatever its mark says, writing only what differs,
 // and marks them applied: what a mark stands for may have been lost with the power or with a
-// disk pulled and mounted again, so only the card and the logs tell what is in place. No flush.
-// Needs the card lock. False on a failed write.
-[[nodiscard]] bool ApplyJournal(Journal& journal);
+// disk pulled and mounted again, so only the card and the appended files tell what is in place.
+// The card is put back only where the disk provably lost it (see ApplyCard); a card that someone
+// else wrote stands, and |outside| tells so. What is written over bytes that differ is named on
+// standard error. No flush. Needs the card lock. False on a failed write.
+[[nodiscard]] bool ApplyJournal(Journal& journal, bool& outside);
 
 // Flushes what the records of |journal| changed: the card, its directory, the data directory
-// and each log they name. Needs the card lock, and the records put in place.
+// and each file they append to. Needs the card lock, and the records put in place.
 [[nodiscard]] bool SyncJournaledBooks(const Journal& journal);
 
 // Writes zeros over bytes |from| to |to| of |journal| and flushes them. Needs the card lock and
 // a journal opened for writing.
 [[nodiscard]] bool WipeJournal(Journal& journal, std::uint64_t from, std::uint64_t to);
 
-// Appends the record of |commit| to |journal| and takes it through the commit point. Needs the
+// Appends the record of |change| to |journal| and takes it through the commit point. Needs the
 // card lock and a journal ReadyForRecord. Returns the record. Nothing, with the detail on
 // standard error, when it did not commit: the record is wiped if the disk lets it, and in this
 // boot a pending record is dropped while the books show that its flush failed.
-std::optional<JournalRecord> AppendJournalRecord(Journal& journal, const CardCommit& commit);
+std::optional<JournalRecord> AppendJournalRecord(Journal& journal, const Change& change);
 
 // The commit point: flushes the pending |record| written to |journal| with one device flush,
 // then marks it committed. Once it returns true the change is in the books.
@@ -169,14 +187,30 @@ std::optional<JournalRecord> AppendJournalRecord(Journal& journal, const CardCom
 // Marks |record| of |journal| with |mark|, without a flush. False when the mark was not written.
 bool MarkJournal(Journal& journal, JournalRecord& record, char mark);
 
-// Makes each log |records| name hold their lines at the recorded lengths (at the end of a log
-// found shorter), reading each log once and writing only what differs. No flush. Needs the card
-// lock. Doing it twice does no harm, which is what lets recovery repeat a commit.
-[[nodiscard]] bool ApplyLogLines(const std::vector<JournalRecord>& records);
+// Makes each file |records| append to hold their bytes at the recorded lengths (at the end of
+// a file found shorter), reading each file once and writing only what differs: what is written
+// over bytes that differ is named on standard error, filling a file found shorter is not. No
+// flush. Needs the card lock. Doing it twice does no harm, which is what lets recovery repeat a
+// commit.
+[[nodiscard]] bool ApplyAppends(const std::vector<JournalRecord>& records);
 
-// Makes the card file of |rules| hold |card_line|, a line |rules| take for a card (as every
-// record read or written holds), replacing it only when it differs. No flush.
-[[nodiscard]] bool ApplyCardLine(const BookRules& rules, std::string_view card_line);
+// What the card file holds, against the cards of a journal's records.
+enum class CardFound {
+  kInPlace,  // the last record's card
+  kLost,     // missing, empty, cut short or no card: what a disk that lost writes leaves
+  kEarlier,  // a card the records hold as written before the last one's: a change cut off
+             // before its card was replaced, or writes the disk lost
+  kOutside,  // a whole card that no record holds: someone else wrote it, and it stands
+};
+
+// Where the card file of |journal| stands against its records' cards (|card| read from it,
+// nothing when it could not be read). A card that a record holds is one the terminals wrote,
+// and so one a disk may give back when it loses later writes; any other whole card was written
+// by someone else (an operator's top-up, issuer of another version, an editor) and is the card.
+CardFound FindCard(const Journal& journal, const std::optional<std::string>& card);
+
+// Reads the card file of |rules|, as far as a card can reach. Nothing when it cannot be read.
+std::optional<std::string> ReadCard(const BookRules& rules);
 
 // Closes |journal|.
 void CloseJournal(Journal& journal);

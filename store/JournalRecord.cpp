@@ -9,14 +9,13 @@
 
 namespace {
 
-constexpr std::string_view kMagic = "FJ";
-constexpr std::size_t kSumBytes = 17;      // 16 hex digits and a line end
-constexpr std::size_t kLongestHead = 160;  // two 64-character words and four numbers
-constexpr std::size_t kLongestName = 16;
+constexpr std::string_view kMagic = "FK";
+constexpr std::string_view kOldMagic = "FJ";  // versions 1.1 and 1.2
+constexpr std::size_t kSumBytes = 17;         // 16 hex digits and a line end
 
 // FNV-1a over 64-bit words: a change of any one word changes the result, and a journal full of
 // records is checked in a few microseconds.
-std::uint64_t Checksum(std::string_view bytes) {
+std::uint64_t WordChecksum(std::string_view bytes) {
   std::uint64_t hash = 14695981039346656037ULL;
   for (; bytes.size() >= 8; bytes.remove_prefix(8)) {
     std::uint64_t word = 0;
@@ -35,30 +34,66 @@ bool TakeWord(std::string_view& text, std::string& out) {
   return true;
 }
 
+struct Sizes {
+  std::uint64_t name = 0, at = 0, bytes = 0;
+};
+
 struct Head {
   JournalRecord record;
   std::string epoch;
-  std::uint64_t card_size = 0, name_size = 0, line_size = 0;
+  std::uint64_t before = 0, card = 0;
+  std::vector<Sizes> appends;
   std::size_t length = 0;  // of the head line
 };
 
-std::optional<Head> ParseHead(std::string_view rest) {
-  const std::size_t line_end = rest.substr(0, kLongestHead).find('\n');
-  if (line_end == std::string_view::npos || !rest.starts_with(kMagic)) return std::nullopt;
+bool TakeAppendSizes(std::string_view& text, Sizes& sizes) {
+  return TakeHeadNumber(text, sizes.name) && TakeHeadNumber(text, sizes.at) &&
+         TakeHeadNumber(text, sizes.bytes) && sizes.name <= kLongestAppendName &&
+         sizes.bytes <= kLongestAppend;
+}
+
+// The sizes after the boot: a record of versions 1.1 and 1.2 holds one card and at most one
+// log line, and does not know the card it was decided on.
+bool TakeSizes(std::string_view& text, bool old, Head& head) {
+  std::uint64_t count = 1;
+  if (old) {
+    head.record.change.before_known = false;
+  } else if (!TakeHeadNumber(text, head.before) || head.before > kLongestCard) {
+    return false;
+  }
+  if (!TakeHeadNumber(text, head.card) || head.card > kLongestCard ||
+      (!old && (!TakeHeadNumber(text, count) || count > kMostAppends))) {
+    return false;
+  }
+  head.appends.resize(count);
+  for (Sizes& sizes : head.appends) {
+    if (!TakeAppendSizes(text, sizes)) return false;
+  }
+  if (old && head.appends[0].name == 0) head.appends.clear();
+  return text.empty();
+}
+
+// The head of the record at the front of |rest|, whose head line is whole.
+std::optional<Head> ParseHead(std::string_view rest, std::size_t line_end) {
+  const bool old = rest.starts_with(kOldMagic);
+  if (!old && !rest.starts_with(kMagic)) return std::nullopt;
   Head head;
   const char mark = rest[kMarkOffset];
   std::string_view text = rest.substr(kMarkOffset + 2, line_end - kMarkOffset - 1);
   if ((mark != kPendingMark && mark != kCommittedMark && mark != kAppliedMark) ||
       rest[kMarkOffset + 1] != ' ' || !TakeWord(text, head.epoch) ||
-      !TakeWord(text, head.record.boot) || !TakeNumber(text, head.card_size) ||
-      !TakeNumber(text, head.name_size) || !TakeNumber(text, head.record.commit.log_length) ||
-      !TakeNumber(text, head.line_size) || !text.empty() || head.card_size > kLongestJournalLine ||
-      head.name_size > kLongestName || head.line_size > kLongestJournalLine) {
+      !TakeWord(text, head.record.boot) || !TakeSizes(text, old, head)) {
     return std::nullopt;
   }
   head.record.mark = mark;
   head.length = line_end + 1;
   return head;
+}
+
+std::size_t BodyLength(const Head& head) {
+  std::size_t length = head.before + head.card;
+  for (const Sizes& sizes : head.appends) length += sizes.name + sizes.bytes;
+  return length;
 }
 
 bool ZerosFrom(std::string_view bytes, std::size_t from) {
@@ -71,6 +106,25 @@ bool ZerosFrom(std::string_view bytes, std::size_t from) {
   return true;
 }
 
+// Whether |start| may be the beginning of a record of a known kind: its magic, mark and blank as
+// far as they go. Only such a beginning followed by zeros is a record cut short.
+bool KnownStart(std::string_view start) {
+  for (const std::string_view magic : {kMagic, kOldMagic}) {
+    for (const char mark : {kPendingMark, kCommittedMark, kAppliedMark}) {
+      const std::string known = std::string(magic) + mark + ' ';
+      const std::size_t n = std::min(start.size(), known.size());
+      if (start.substr(0, n) == std::string_view(known).substr(0, n)) return true;
+    }
+  }
+  return false;
+}
+
+std::string_view TakeField(std::string_view& body, std::uint64_t size) {
+  const std::string_view field = body.substr(0, size);
+  body.remove_prefix(field.size());
+  return field;
+}
+
 enum class Take { kWhole, kTorn, kDamaged };
 
 struct Taken {
@@ -80,29 +134,40 @@ struct Taken {
   std::size_t next = 0;
 };
 
-Taken TakeRecord(std::string_view bytes, std::size_t at, const BookRules& rules) {
+Taken TakeJournalRecord(std::string_view bytes, std::size_t at, const BookRules& rules) {
   const std::string_view rest = bytes.substr(at);
-  auto head = ParseHead(rest);
-  const std::size_t length =
-      head ? head->length + head->card_size + head->name_size + head->line_size + kSumBytes
-           : kLongestHead;
-  // Cut short: a zero where the record still had bytes to come, and nothing but zeros after.
+  const std::string_view first = rest.substr(0, kLongestHead);
+  const std::size_t line_end = first.find('\n');
+  const std::size_t head_zero = first.find('\0');
+  // Cut short in its head line: a known beginning, and nothing but zeros after.
+  if (head_zero < line_end) {
+    const bool torn = KnownStart(rest.substr(0, head_zero)) && ZerosFrom(rest, head_zero);
+    return {torn ? Take::kTorn : Take::kDamaged, {}, {}, 0};
+  }
+  auto head = line_end == std::string_view::npos ? std::nullopt : ParseHead(rest, line_end);
+  if (!head) return {};
+  const std::size_t length = head->length + BodyLength(*head) + kSumBytes;
+  // Cut short in its fields: a zero where the record still had bytes to come, zeros after.
   const std::size_t zero = rest.substr(0, length).find('\0');
   if (zero < length && ZerosFrom(rest, zero)) return {Take::kTorn, {}, {}, 0};
-  if (!head || length > rest.size() || rest[length - 1] != '\n') return {};
-  const std::string_view body = rest.substr(head->length, length - head->length - kSumBytes);
+  if (length > rest.size() || rest[length - 1] != '\n') return {};
   std::string_view sum_text = rest.substr(length - kSumBytes, kSumBytes);
   std::uint64_t sum = 0;
   const std::size_t covered = kMarkOffset + 1;
-  if (!TakeNumber(sum_text, sum, 16) || !sum_text.empty() ||
-      sum != Checksum(rest.substr(covered, length - kSumBytes - covered))) {
+  if (!TakeHeadNumber(sum_text, sum, 16) || !sum_text.empty() ||
+      sum != WordChecksum(rest.substr(covered, length - kSumBytes - covered))) {
     return {};
   }
-  CardCommit& commit = head->record.commit;
-  commit.card_line = body.substr(0, head->card_size);
-  commit.log.name = body.substr(head->card_size, head->name_size);
-  commit.log.line = body.substr(head->card_size + head->name_size);
-  if (!rules.is_card_line(commit.card_line) || !IsSoundLog(commit, rules)) return {};
+  std::string_view body = rest.substr(head->length, length - head->length - kSumBytes);
+  Change& change = head->record.change;
+  change.card_before = TakeField(body, head->before);
+  change.card_line = TakeField(body, head->card);
+  for (const Sizes& sizes : head->appends) {
+    const std::string_view name = TakeField(body, sizes.name);
+    change.appends.push_back(
+        {std::string(name), sizes.at, std::string(TakeField(body, sizes.bytes))});
+  }
+  if (!IsSoundChange(change, rules)) return {};
   head->record.offset = at;
   return {Take::kWhole, std::move(head->record), std::move(head->epoch), at + length};
 }
@@ -110,24 +175,48 @@ Taken TakeRecord(std::string_view bytes, std::size_t at, const BookRules& rules)
 // Whether a whole record of generation |epoch| stands anywhere in |bytes| from |from| on.
 bool HoldsRecordOf(std::string_view bytes, std::size_t from, const std::string& epoch,
                    const BookRules& rules) {
-  for (std::size_t at = bytes.find(kMagic, from); at != std::string_view::npos;
-       at = bytes.find(kMagic, at + 1)) {
-    const Taken taken = TakeRecord(bytes, at, rules);
-    if (taken.how == Take::kWhole && taken.epoch == epoch) return true;
+  for (const std::string_view magic : {kMagic, kOldMagic}) {
+    for (std::size_t at = bytes.find(magic, from); at != std::string_view::npos;
+         at = bytes.find(magic, at + 1)) {
+      const Taken taken = TakeJournalRecord(bytes, at, rules);
+      if (taken.how == Take::kWhole && taken.epoch == epoch) return true;
+    }
   }
   return false;
 }
 
 }  // namespace
 
-std::string FormatJournalRecord(const CardCommit& commit, std::string_view epoch,
+bool IsSoundChange(const Change& change, const BookRules& rules) {
+  const auto card = [&](const std::string& line) {
+    return line.empty() || rules.is_card_line(line);
+  };
+  if (!card(change.card_before) || !card(change.card_line)) return false;
+  return std::all_of(change.appends.begin(), change.appends.end(), [&](const AppendAt& append) {
+    return rules.is_appended_name(append.name) && !append.bytes.empty() &&
+           append.bytes.back() == '\n';
+  });
+}
+
+std::string FormatJournalRecord(const Change& change, std::string_view epoch,
                                 std::string_view boot) {
-  std::string head = {'F', 'J', kPendingMark, ' '};
-  head.append(epoch).append(" ").append(boot).append(" ");
-  const std::string record = CommitBody(head, commit);
+  std::string record(kMagic);
+  record += kPendingMark;
+  record.append(" ").append(epoch).append(" ").append(boot);
+  char sizes[96];
+  std::snprintf(sizes, sizeof sizes, " %zu %zu %zu", change.card_before.size(),
+                change.card_line.size(), change.appends.size());
+  record += sizes;
+  for (const AppendAt& append : change.appends) {
+    std::snprintf(sizes, sizeof sizes, " %zu %" PRIu64 " %zu", append.name.size(), append.at,
+                  append.bytes.size());
+    record += sizes;
+  }
+  record.append("\n").append(change.card_before).append(change.card_line);
+  for (const AppendAt& append : change.appends) record.append(append.name).append(append.bytes);
   char sum[24];
   std::snprintf(sum, sizeof sum, "%016" PRIx64 "\n",
-                Checksum(std::string_view(record).substr(kMarkOffset + 1)));
+                WordChecksum(std::string_view(record).substr(kMarkOffset + 1)));
   return record + sum;
 }
 
@@ -135,7 +224,7 @@ JournalScan ScanJournal(std::string_view bytes, const BookRules& rules) {
   JournalScan scan;
   std::size_t at = 0;
   while (at < bytes.size() && bytes[at] != '\0') {
-    Taken taken = TakeRecord(bytes, at, rules);
+    Taken taken = TakeJournalRecord(bytes, at, rules);
     if (taken.how == Take::kWhole && !scan.epoch.empty() && taken.epoch != scan.epoch) break;
     if (taken.how != Take::kWhole) {
       scan.how = taken.how == Take::kTorn ? JournalEnd::kTorn : JournalEnd::kDamaged;

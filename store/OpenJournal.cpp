@@ -70,10 +70,10 @@ bool OpenAndRead(Journal& journal, std::string& bytes) {
 // A commit record of version 1.0.0, which starts with a digit, is completed as that version
 // completed it, or dropped when torn, and the file becomes a journal.
 bool CompleteOldRecord(Journal& journal, const std::string& bytes) {
-  const auto commit = ParseCommitRecord(bytes, journal.rules);
+  const auto change = ParseCommitRecord(bytes, journal.rules);
   journal.scan.records.clear();
   // Counted as applied, since it has no mark to set: it is put in place all the same.
-  if (commit) journal.scan.records.push_back({*commit, 0, kAppliedMark, {}});
+  if (change) journal.scan.records.push_back({*change, 0, kAppliedMark, "-"});
   journal.scan.dirty_end = bytes.size();
   return CheckpointJournal(journal);
 }
@@ -83,7 +83,8 @@ bool CompleteOldRecord(Journal& journal, const std::string& bytes) {
 bool KeepDamaged(Journal& journal) {
   const std::string path = DataPath(kJournalName);
   const std::uint64_t at = journal.scan.end;
-  if (!journal.writable || !ApplyJournal(journal) || !SyncJournaledBooks(journal)) {
+  bool outside = false;
+  if (!journal.writable || !ApplyJournal(journal, outside) || !SyncJournaledBooks(journal)) {
     return false;
   }
   std::string kept;
@@ -104,27 +105,27 @@ bool KeepDamaged(Journal& journal) {
   return true;
 }
 
-// Whether the books show that the last record's flush failed: the card file whole and the card
-// before it, its log no longer than before its line. A card and a line are put in place only once
-// their record is durable, so anything else is one of them in place, or the writes of earlier
-// tags lost by a disk pulled and mounted again.
+// Whether the books show that the last record's flush failed: the card file whole (and, when the
+// record replaces it, the card it was decided on), and every file it appends to no longer than
+// before its bytes. A card and an append are put in place only once their record is durable, so
+// anything else is one of them in place, or the writes of earlier changes lost by a disk pulled
+// and mounted again, which a card file that is no whole card shows as well.
 bool FlushFailed(const Journal& journal) {
-  const auto& records = journal.scan.records;
-  const CardCommit& last = records.back().commit;
-  const auto card = ReadFilePrefix(DataPath(journal.rules.card_name), kLongestJournalLine + 1);
-  // With one record, the card before it is the one the last checkpoint made durable.
-  if (!card || !journal.rules.is_card_line(*card) || *card == last.card_line ||
-      (records.size() > 1 && *card != records[records.size() - 2].commit.card_line)) {
+  const Change& last = journal.scan.records.back().change;
+  const auto card = ReadCard(journal.rules);
+  if (!last.before_known || !card || !journal.rules.is_card_line(*card) ||
+      (!last.card_line.empty() && *card != last.card_before)) {
     return false;
   }
-  if (last.log.name.empty()) return true;
-  const int log = OpenDataFile(DataPath(last.log.name), O_RDONLY);
-  struct stat info {};
-  const bool short_log = log < 0 ? errno == ENOENT
-                                 : fstat(log, &info) == 0 &&
-                                       static_cast<std::uint64_t>(info.st_size) <= last.log_length;
-  CloseFile(log);
-  return short_log;
+  return std::all_of(last.appends.begin(), last.appends.end(), [](const AppendAt& append) {
+    const int fd = OpenDataFile(DataPath(append.name), O_RDONLY);
+    struct stat info {};
+    const bool short_file =
+        fd < 0 ? errno == ENOENT
+               : fstat(fd, &info) == 0 && static_cast<std::uint64_t>(info.st_size) <= append.at;
+    CloseFile(fd);
+    return short_file;
+  });
 }
 
 // Puts in place what may not be in place.
@@ -147,7 +148,11 @@ bool BringBooksUp(Journal& journal) {
     scan.records.pop_back();
     if (scan.records.empty()) scan.epoch.clear();
   }
-  if (!ApplyJournal(journal)) return false;
+  bool outside = false;
+  if (!ApplyJournal(journal, outside)) return false;
+  // A card someone else wrote is the card from now on: later changes build on it, and a record
+  // left in the journal must never put an older card back over it.
+  if (outside) return CheckpointJournal(journal);
   // A record cut short, or what an interrupted checkpoint left: a new record must be written
   // over zeros.
   if (scan.dirty_end > scan.end && journal.writable) {

@@ -5,7 +5,7 @@
 #include "Tariff.h"
 #include "Terminal.h"
 
-bool InputDistributor1(Card card, std::int32_t mode, LogAppend log) {
+bool InputDistributor1(Card card, std::int32_t mode, BookAppend log) {
   if (mode == kRouteMode) {
     // A get-off pays no base fare; its additional fee is worked out by the fare rules.
     InputDistributor3(card, TAG_OFF, Fee{0, 0, -1, 'O'});

@@ -6,7 +6,7 @@
 #include "Tariff.h"
 #include "Terminal.h"
 
-bool InputDistributor2(Card card, std::int32_t mode, LogAppend log) {
+bool InputDistributor2(Card card, std::int32_t mode, BookAppend log) {
   if (mode == kRouteMode) {
     CheckLIO(card);
     return true;

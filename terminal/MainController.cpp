@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "Card.h"
+#include "BookFiles.h"
 #include "Clock.h"
 #include "DataFiles.h"
 #include "LogFile.h"
@@ -38,11 +38,6 @@ void SetHandler(int sig, void (*handler)(int)) {
 void SetStopHandling(void (*stop)(int), void (*broken_pipe)(int)) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) SetHandler(sig, stop);
   SetHandler(SIGPIPE, broken_pipe);
-}
-
-void SetSignalsHeld(bool held) {
-  const sigset_t held_set = StoppingSignals();
-  sigprocmask(held ? SIG_BLOCK : SIG_UNBLOCK, &held_set, nullptr);
 }
 
 // Between two readings of the clock: short enough that the end of the period is seen within a
@@ -144,7 +139,7 @@ void Supervise(pid_t child, int progress_fd, std::int64_t start) {
   SetStopHandling(SIG_DFL, SIG_DFL);
   prctl(PR_SET_PDEATHSIG, SIGTERM);
   if (getppid() != period.supervisor) std::_Exit(0);
-  SetSignalsHeld(false);
+  HoldStoppingSignals(false);
   TagMenu(period);
 }
 
@@ -187,13 +182,13 @@ void MainController() {
   const bool piped = pipe2(progress, O_CLOEXEC) == 0;
   FlushConsole();
   const pid_t supervisor = getpid();
-  SetSignalsHeld(true);  // until the menu process has its own handling
+  HoldStoppingSignals(true);  // until the menu process has its own handling
   const pid_t child = piped ? fork() : -1;
   if (child == 0) {
     close(progress[0]);
     RunMenu({start, supervisor, progress[1]});
   }
-  SetSignalsHeld(false);
+  HoldStoppingSignals(false);
   if (child < 0) {
     if (piped) {
       close(progress[0]);

@@ -29,7 +29,7 @@ Card ChargedCard(Card card, Fee fee) {
   return card;
 }
 
-bool WriteCard(const Card& card, LogAppend log) {
+bool WriteCard(const Card& card, BookAppend log) {
   if (card.inOut == 'O') return InputDistributor1(card, kWriteMode, std::move(log));
   if (card.inOut == 'I') return InputDistributor2(card, kWriteMode, std::move(log));
   return false;
@@ -40,7 +40,7 @@ bool WriteCard(const Card& card, LogAppend log) {
 bool OutputHandler(Card card, Fee fee) {
   const Card charged = ChargedCard(card, fee);
   // The log line carries the tag's first reading of the clock; a get-on's card, the second.
-  LogAppend log = DBWriter(charged);
+  BookAppend log = DBWriter(charged);
   if (log.name.empty()) {
     errno = EINVAL;
     ReportFileError("terminal " + std::to_string(WhatTerm) + " log");

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "Card.h"
+#include "BookFiles.h"
 #include "Clock.h"
 #include "ConsoleInput.h"
 #include "DataFiles.h"
@@ -23,11 +23,6 @@ void PrintDateAndMenu() {
               now.second);
   std::printf("-------------\n| 1.Get on  |\n| 2.Get off |\n-------------\n>> ");
   FlushConsole();
-}
-
-void SetStopsHeld(bool held) {
-  const sigset_t stopping = StoppingSignals();
-  sigprocmask(held ? SIG_BLOCK : SIG_UNBLOCK, &stopping, nullptr);
 }
 
 // Whether a stop request (the supervisor's, or the console's) waits behind the held signals.
@@ -80,7 +75,7 @@ void TagMenu(MenuPeriod period) {
     if (choice.kind == InputKind::kEnd) std::exit(0);
     // From here until the tag's result has gone to the console, a stop request and Ctrl-Z
     // wait: a tag is never cut in half by one, nor frozen with the card lock taken.
-    SetStopsHeld(true);
+    HoldStoppingSignals(true);
     const bool tag = choice.kind == InputKind::kNumber && (choice.value == 1 || choice.value == 2);
     // Told before the checks below, so that a stop request they do not see finds the
     // supervisor aware of the books under way.
@@ -95,6 +90,7 @@ void TagMenu(MenuPeriod period) {
       std::printf("Wrong Input Error\n");
     }
     FlushConsole();
-    SetStopsHeld(false);  // a stop request that came meanwhile takes effect here, between tags
+    HoldStoppingSignals(
+        false);  // a stop request that came meanwhile takes effect here, between tags
   }
 }

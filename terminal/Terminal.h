@@ -75,11 +75,11 @@ void OffSensorHandler();
 // Mode 1 routes a get-off. Mode 2 writes |card| to the card file exactly as received, with
 // |log| in the same card commit, and returns whether both reached the disk. Any other mode
 // prints "Wrong Input Error!" and ends the process with status 0, touching nothing.
-bool InputDistributor1(Card card, std::int32_t mode, LogAppend log = {});
+bool InputDistributor1(Card card, std::int32_t mode, BookAppend log = {});
 
 // Mode 1 routes a get-on. Mode 2 stamps its copy with the current time and writes it as
 // InputDistributor1 does. Other modes as for InputDistributor1.
-bool InputDistributor2(Card card, std::int32_t mode, LogAppend log = {});
+bool InputDistributor2(Card card, std::int32_t mode, BookAppend log = {});
 
 // Hands card and fee on by routing code: TAG_BUS_IN_IN and TAG_SUBWAY_IN_IN by the transfer
 // flag to the charge for an unfinished ride, TAG_OFF, TAG_TRANSFER_ON and TAG_GENERAL_ON to

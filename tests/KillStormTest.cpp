@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "BookFiles.h"
 #include "Card.h"
 #include "ConsoleTexts.h"
 #include "DataDir.h"

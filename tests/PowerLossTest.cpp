@@ -15,17 +15,21 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 
 #include <gtest/gtest.h>
 
+#include "BookFiles.h"
 #include "Card.h"
 #include "DataDir.h"
 #include "DataFiles.h"
 #include "FakeClock.h"
 #include "FileChanges.h"
 #include "Journal.h"
+#include "Ledger.h"
 #include "LogFile.h"
+#include "Settle.h"
 #include "Terminal.h"
 #include "TerminalTag.h"
 #include "WhatTerm.h"
@@ -152,6 +156,11 @@ void LayOut(const DataDir& dir, const Files& state) {
   for (const auto& [name, bytes] : state) dir.Write(name, bytes);
 }
 
+// The lines of report |name|: a report made but never written holds none, as a missing one.
+std::string Lines(const DataDir& dir, std::string_view name) {
+  return dir.Exists(name) ? dir.Read(name) : "";
+}
+
 // What the rows compare: the card, the log of this terminal and the lines of the runs a start
 // kept, so a start that loses the lines of the run before is caught.
 Files Books(const DataDir& dir) {
@@ -161,7 +170,10 @@ Files Books(const DataDir& dir) {
       kept += dir.Read(entry.path().filename().string());
     }
   }
-  return {{"card", dir.Read(kCardFileName)}, {"log", dir.Read(LogFileName(kHere))}, {"kept", kept}};
+  return {{"card", dir.Read(kCardFileName)},
+          {"log", dir.Read(LogFileName(kHere))},
+          {"kept", kept},
+          {"reports", Lines(dir, kSubwayReportName) + Lines(dir, kBusReportName)}};
 }
 
 // Recovers as the next program's start does, in |boot|; the books it leaves.
@@ -227,6 +239,13 @@ const Row kRows[] = {
     {"issuer card", [] { CardWithEarlierTags(1); },
      [] { return UnderLock([] { return CardWriter(TestCard('O', 'S', 'F', 1111, 5000)); }); },
      "done"},
+    {"settlement's two reports", [] { CardWithEarlierTags(1); },
+     [] {
+       testing::internal::CaptureStdout();
+       OutputHandler(EntryTable{}, Income{1250, -459, kCardTime}, 0);
+       return testing::internal::GetCapturedStdout();
+     },
+     "Overall Fee : 791 Won"},
 };
 
 // Lays out the row's books and runs the row's change once, in an empty directory, recording
@@ -271,11 +290,18 @@ TEST(PowerLoss, EveryCutLeavesTheChangeDoneOrNotDone) {
         LayOut(dir, state);
         testing::internal::CaptureStderr();
         const Files books = Recover(dir, boot);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_TRUE(books == run.before || books == run.after) << books.at("card");
+        // A whole card is never written over in silence; nothing else is written over at all.
+        const auto card = state.find(std::string(kCardFileName));
+        if (card != state.end() && IsCardLine(card->second) && card->second != books.at("card")) {
+          EXPECT_EQ(CountOf(said, "\n"), 1u) << said;
+          EXPECT_NE(said.find("usercard.txt: an earlier card of the journal's"), std::string::npos);
+        } else {
+          EXPECT_EQ(said, "");
+        }
         // The result is shown once every change is made. Only a lost disk may undo it then, and
         // only where the card it left is whole and is the card before: as a failed flush leaves.
-        const auto card = state.find(std::string(kCardFileName));
         if (step == run.changes.size() &&
             (!lost || card == state.end() || card->second != run.before.at("card"))) {
           EXPECT_EQ(books, run.after);
@@ -354,19 +380,29 @@ TEST(PowerLoss, WhatTheConsoleSaidIsTheTruthWhenTheDiskGivesUp) {
 
 // What recovery does with the record it finds: a committed one is put in place, whatever its
 // mark, and so is any record a restart left, one pending in this boot whose card was lost, and a
-// whole record of version 1.0.0; a torn one and one pending in this boot while the card is the
-// one before it never committed and are dropped; a damaged one is named, kept for inspection and
-// never put in place. Whatever it found, one more tag then leaves a journal recovered in silence.
+// whole record of versions 1.0.0 to 1.2; a torn one and one pending in this boot while the card
+// is the one before it never committed and are dropped; a damaged one is named, kept for
+// inspection and never put in place. A card that no record holds was written by someone else and
+// stands, the records' log lines put in place all the same. What is written over a whole card or
+// over other bytes of a log is named. Whatever it found, one more tag then leaves a journal
+// recovered in silence.
 TEST(PowerLoss, RecordsArePutInPlaceDroppedOrKeptAsTheyStand) {
   const Card card = TestCard('O', 'S', 'F', kHere, 10000);
   Card charged = card;
   charged.inOut = 'I';
   charged.balance -= 1050;
+  Card off = charged;
+  off.inOut = 'O';
+  off.balance -= 200;
+  Card topped_up = card;
+  topped_up.balance = 8'030'000;
   const std::string line = "3333 1050 0 0 42 F 777 Z I 1401959220 20146597\n";
-  const CardCommit tag{FormatCardLine(charged), {"3333.txt", line}, 0};
-  const CardCommit next{FormatCardLine(card), {"3333.txt", line}, line.size()};
+  const std::string off_line = "3333 0 0 200 42 F 1250 Z O 1401959220 20146597\n";
+  const Change tag{FormatCardLine(card), true, FormatCardLine(charged), {{"3333.txt", 0, line}}};
+  const Change next{
+      FormatCardLine(charged), true, FormatCardLine(off), {{"3333.txt", line.size(), off_line}}};
   const auto record = [&](char mark, const char* boot, std::size_t cut, int changed,
-                          const CardCommit& commit) {
+                          const Change& commit) {
     std::string bytes = FormatJournalRecord(commit, "0123456789abcdef", boot);
     bytes[kMarkOffset] = mark;
     bytes.resize(std::min(cut, bytes.size()));
@@ -374,62 +410,138 @@ TEST(PowerLoss, RecordsArePutInPlaceDroppedOrKeptAsTheyStand) {
     return bytes;
   };
   const auto journal = [&](char mark, const char* boot, std::size_t cut, int changed,
-                           std::string before = "", const CardCommit* commit = nullptr) {
+                           std::string before = "", const Change* commit = nullptr) {
     before += record(mark, boot, cut, changed, commit ? *commit : tag);
     return before + std::string(kJournalBytes - before.size(), '\0');
   };
   const std::size_t whole = std::string::npos;
   const std::string first = record('a', kBoot, whole, -1, tag);
   const auto digit = static_cast<int>(first.find("8950"));
-  const CardCommit not_a_card{"42 S O\n", tag.log, 0};
+  const Change not_a_card{tag.card_before, true, "42 S O\n", tag.appends};
+  // The tag's record as versions 1.1 and 1.2 wrote it, committed.
+  const std::string old_record =
+      "FJc 0123456789abcdef boot-before 53 8 0 47\n42 S I 1050 0 0 3333 F 8950 777 Z 1401959220 "
+      "201465973333.txt3333 1050 0 0 42 F 777 Z I 1401959220 20146597\n1ae4c1fdfa373014\n";
+  const std::string unknown_head = "FXc 0123456789abcdef boot-before 0\n";
+  const auto state = [](std::string card_line, std::string log) {
+    return Files{{"card", card_line}, {"log", log}, {"kept", ""}, {"reports", ""}};
+  };
+  const Files applied = state(tag.card_line, line);
+  const Files untouched = state(tag.card_before, "");
+  const Files both = state(next.card_line, line + off_line);
+  const Files top_up_stands = state(FormatCardLine(topped_up), line);
+  const char* earlier_card = "usercard.txt: an earlier card of the journal's; put back";
+  std::string changed_line = line;
+  changed_line.replace(changed_line.find("1050"), 4, "7050");
   const struct Row {
     const char* name;
     std::string journal;
-    bool put_in_place;
-    std::string said;                 // on standard error
-    const char* card_file = nullptr;  // what the card file holds; the card before when null
+    Files after;
+    std::vector<std::string> said;              // a piece of each line on standard error
+    bool damaged = false;                       // the journal is kept for inspection
+    std::optional<std::string> card_file = {};  // at first; the card before when not given
+    std::string log_file = {};                  // what the log holds at first
   } rows[] = {
-      {"committed", journal('c', kBoot, whole, -1), true, ""},
-      {"applied, but lost with a pulled disk", journal('a', kBoot, whole, -1), true, ""},
-      {"a byte changed", journal('c', kBoot, whole, digit), false, "damaged record at byte 0"},
-      {"summed right, but its card line no card", journal('c', kBoot, whole, -1, "", &not_a_card),
-       false, "damaged record at byte 0"},
+      {"committed", journal('c', kBoot, whole, -1), applied, {earlier_card}},
+      {"applied, but lost with a pulled disk",
+       journal('a', kBoot, whole, -1),
+       applied,
+       {earlier_card}},
+      {"applied, the card an earlier record wrote",
+       journal('a', kBoot, whole, -1, first, &next),
+       both,
+       {earlier_card},
+       false,
+       tag.card_line,
+       line},
+      {"a byte changed",
+       journal('c', kBoot, whole, digit),
+       untouched,
+       {"damaged record at byte 0"},
+       true},
+      {"summed right, but its card line no card",
+       journal('c', kBoot, whole, -1, "", &not_a_card),
+       untouched,
+       {"damaged record at byte 0"},
+       true},
       {"zeroed in front of one of its generation",
-       journal('a', kBoot, whole, -1, first + std::string(first.size(), '\0'), &next), true,
-       "damaged record at byte " + std::to_string(first.size())},
-      {"torn", journal('c', kBoot, first.size() / 2, -1), false, ""},
-      {"torn after a whole one", journal('c', kBoot, first.size() / 2, -1, first, &next), true, ""},
-      {"pending in this boot", journal('p', kBoot, whole, -1), false, ""},
-      {"pending in this boot, the card file empty", journal('p', kBoot, whole, -1), true, "", ""},
-      {"pending in this boot, the card cut short", journal('p', kBoot, whole, -1), true, "",
+       journal('a', kBoot, whole, -1, first + std::string(first.size(), '\0'), &next),
+       applied,
+       {earlier_card, "damaged record at byte " + std::to_string(first.size())},
+       true},
+      {"a head of no known kind, then zeros",
+       unknown_head + std::string(kJournalBytes, '\0'),
+       untouched,
+       {"damaged record at byte 0"},
+       true},
+      {"torn", journal('c', kBoot, first.size() / 2, -1), untouched, {}},
+      {"torn in its head", journal('c', kBoot, 20, -1), untouched, {}},
+      {"torn after a whole one",
+       journal('c', kBoot, first.size() / 2, -1, first, &next),
+       applied,
+       {earlier_card}},
+      {"pending in this boot", journal('p', kBoot, whole, -1), untouched, {}},
+      {"pending in this boot, the card file empty",
+       journal('p', kBoot, whole, -1),
+       applied,
+       {},
+       false,
+       ""},
+      {"pending in this boot, the card cut short",
+       journal('p', kBoot, whole, -1),
+       applied,
+       {},
+       false,
        "42 S O 1"},
-      {"pending before a restart", journal('p', "boot-earlier", whole, -1), true, ""},
-      {"of version 1.0.0", FormatCommitRecord(tag), true, ""},
-      {"of version 1.0.0, torn", FormatCommitRecord(tag).substr(0, 40), false, ""},
+      {"pending before a restart",
+       journal('p', "boot-earlier", whole, -1),
+       applied,
+       {earlier_card}},
+      {"committed, the card topped up by hand since",
+       journal('c', kBoot, whole, -1),
+       top_up_stands,
+       {},
+       false,
+       FormatCardLine(topped_up)},
+      {"applied, its log line changed by hand since",
+       journal('a', kBoot, whole, -1),
+       applied,
+       {"3333.txt: byte 0: not what the journal's record at byte 0 holds; put back"},
+       false,
+       tag.card_line,
+       changed_line},
+      {"of version 1.2", old_record + std::string(kJournalBytes, '\0'), applied, {earlier_card}},
+      {"of version 1.0.0", FormatCommitRecord(tag), applied, {earlier_card}},
+      {"of version 1.0.0, torn", FormatCommitRecord(tag).substr(0, 40), untouched, {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     DataDir dir;
-    dir.Write(kCardFileName, row.card_file ? row.card_file : FormatCardLine(card));
-    dir.Write("3333.txt", "");
+    dir.Write(kCardFileName, row.card_file.value_or(tag.card_before));
+    dir.Write("3333.txt", row.log_file);
     dir.Write(kJournalName, row.journal);
     testing::internal::CaptureStderr();
     const Files books = Recover(dir, kBoot);
     const std::string said = testing::internal::GetCapturedStderr();
-    const Files applied = {{"card", tag.card_line}, {"log", line}, {"kept", ""}};
-    const Files untouched = {{"card", FormatCardLine(card)}, {"log", ""}, {"kept", ""}};
-    EXPECT_EQ(books, row.put_in_place ? applied : untouched);
-    EXPECT_NE(said.find(row.said), std::string::npos) << said;
-    EXPECT_EQ(dir.Read("usercard.txt.farecard-damaged-1") == row.journal, !row.said.empty());
+    EXPECT_EQ(books, row.after);
+    EXPECT_EQ(CountOf(said, "\n"), row.said.size()) << said;
+    for (const std::string& piece : row.said)
+      EXPECT_NE(said.find(piece), std::string::npos) << said;
+    EXPECT_EQ(dir.Read("usercard.txt.farecard-damaged-1") == row.journal, row.damaged);
+    // A card someone else wrote ends the journal's hold on the card: it is checkpointed.
+    if (books == top_up_stands) {
+      EXPECT_EQ(dir.Read(kJournalName), std::string(kJournalBytes, '\0'));
+    }
     // What was cut short or damaged is written over, not followed. A tag on a card that is no
     // card would end the test with "File Read Error.".
-    ASSERT_TRUE(IsCardLine(books.at("card")));
+    const auto now = ParseCardLine(books.at("card"));
+    ASSERT_TRUE(now);
     WhatTerm = kHere;
     SetCurrentTime(kCardTime + 1000);
-    EXPECT_NE(TagAsTheMenuDoes(books == applied ? 2 : 1).find("competely"), std::string::npos);
+    EXPECT_NE(TagAsTheMenuDoes(now->inOut == 'I' ? 2 : 1).find("competely"), std::string::npos);
     testing::internal::CaptureStderr();
     const std::string log = Recover(dir, kBoot).at("log");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), books.at("log").empty() ? 1 : 2);
+    EXPECT_EQ(CountOf(log, "\n"), CountOf(books.at("log"), "\n") + 1);
   }
 }

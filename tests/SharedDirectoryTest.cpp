@@ -93,9 +93,9 @@ void PlantHardLink(const DataDir& dir, const std::string& name) {
 
 // A forged journal of the other user's, with mode |mode|, that would credit the card.
 void PlantJournal(const DataDir& dir, mode_t mode) {
-  CardCommit forged{"42 S O 0 0 0 1111 F 10000000 0 S 1401959220 20146597",
-                    {"1111.txt", "1111 0 0 0 42 F 1050 S O 1401959220 20146597\n"},
-                    0};
+  Change forged;
+  forged.card_line = "42 S O 0 0 0 1111 F 10000000 0 S 1401959220 20146597";
+  forged.appends = {{"1111.txt", 0, "1111 0 0 0 42 F 1050 S O 1401959220 20146597\n"}};
   std::string record = FormatJournalRecord(forged, "0123456789abcdef", "-");
   record[kMarkOffset] = kCommittedMark;
   dir.Write(kJournalName, record + std::string(kJournalBytes - record.size(), '\0'));

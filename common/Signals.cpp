@@ -10,3 +10,8 @@ sigset_t StoppingSignals() {
     sigaddset(&set, sig);
   return set;
 }
+
+void HoldStoppingSignals(bool held) {
+  const sigset_t set = StoppingSignals();
+  sigprocmask(held ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
