@@ -238,4 +238,73 @@ TEST(ConcurrentTerminals, CardLockThatCannotBeTakenChargesNothing) {
   }
 }
 
+// A card someone else writes (an operator's top-up, an editor, issuer) is the card: the next tag
+// is decided on it, whether the terminal that tagged before runs on, was killed, or ended, and
+// whatever the journal still holds of that terminal's tags.
+TEST(ConcurrentTerminals, CardWrittenFromOutsideIsTheCard) {
+  // The card after the first tag below, a get-on at station 1, with other balances.
+  const auto after_get_on = [](const char* balance) {
+    return std::string("42 S I 1050 0 0 1111 F ") + balance + " 1050 S 1417849509 201412675";
+  };
+  const std::string block = "------------------------------\n";
+  const struct Row {
+    const char* name;
+    const char* stop;     // how the first terminal ends before the card is written: "" not at all
+    std::string written;  // the card written from outside; empty: issuer "7 5000"
+    const char* next;     // then, at the first terminal or at station 3: the tag, typed
+    std::string shown;    // its result block
+    std::string card;     // the card file's start afterwards
+  } rows[] = {
+      {"edited between two tags, the balance short", "", after_get_on("1249"), "1\n",
+       block + "Not enough balance..\n\nTotal fee : 1250.\nYour balance : 1249.\n" + block,
+       after_get_on("1249")},
+      {"issued beside a running terminal", "", "", "1\n",
+       block + "Tagging is processed competely.\n\nTotal fee : 1050.\nYour balance : 3950.\n" +
+           block,
+       "7 S I 1050 0 0 1111 F 3950 1050 S "},
+      {"topped up by hand after a kill", "kill", after_get_on("1018950"), "3\n2\n",
+       block + "Tagging is processed competely.\n\nTotal fee : 200.\nYour balance : 1018750.\n" +
+           block,
+       "42 S O 0 200 0 3333 F 1018750 1250 S "},
+      {"topped up by hand between two terminals", "end", after_get_on("1018950"), "3\n2\n",
+       block + "Tagging is processed competely.\n\nTotal fee : 200.\nYour balance : 1018750.\n" +
+           block,
+       "42 S O 0 200 0 3333 F 1018750 1250 S "},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Station setup;
+    auto first = std::make_unique<Process>(TERMINAL_BIN, setup.Options());
+    first->Write("1\n1\n");
+    ASSERT_TRUE(first->WaitForOutput("Your balance : 18950."));
+    ASSERT_TRUE(first->WaitForCount(kMenu, 2));
+    if (*row.stop != '\0') {
+      kill(-first->pid(), std::string_view(row.stop) == "kill" ? SIGKILL : SIGTERM);
+      first->Wait();
+    }
+    if (row.written.empty()) {
+      EXPECT_NE(RunProgram(ISSUER_BIN, "7 5000\n", setup.Options()).out.find("Complete"),
+                std::string::npos);
+    } else {
+      setup.dir.Write("usercard.txt", row.written);
+    }
+    Process* tagging = first.get();
+    std::unique_ptr<Process> next;
+    if (*row.stop != '\0') {
+      next = std::make_unique<Process>(TERMINAL_BIN, setup.Options());
+      tagging = next.get();
+    }
+    const std::size_t from = tagging->out().size();
+    const std::size_t results = CountOf(tagging->out(), "Your balance");
+    tagging->Write(row.next);
+    ASSERT_TRUE(tagging->WaitForCount("Your balance", results + 1));
+    const std::size_t shown_at = tagging->out().find(block, from);
+    EXPECT_EQ(tagging->out().substr(shown_at, row.shown.size()), row.shown) << tagging->out();
+    EXPECT_EQ(setup.dir.Read("usercard.txt").substr(0, row.card.size()), row.card);
+    kill(-tagging->pid(), SIGTERM);
+    EXPECT_EQ(tagging->Wait(), 0);
+    EXPECT_EQ(tagging->err(), "");
+  }
+}
+
 }  // namespace

@@ -8,11 +8,13 @@
 // The storm is drawn from a seed: FARE_KILL_STORM_SEED replays one, FARE_KILL_STORM_ROUNDS sets
 // the number of stops (at least 200 by default). Every failure names the seed and the round.
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -24,6 +26,7 @@
 #include "Card.h"
 #include "ConsoleTexts.h"
 #include "DataDir.h"
+#include "FileChanges.h"
 #include "Journal.h"
 #include "Ledger.h"
 #include "Process.h"
@@ -354,5 +357,90 @@ TEST(KillStorm, StopRequestsAndThePeriodEndNeverSplitATag) {
 }
 
 TEST(KillStorm, KilledMenuProcessLeavesExactBooksAfterTheNextStart) { RunStorm({Stop::kKillMenu}); }
+
+// The machine's boot, as the programs' records name it, so that recovery here takes their
+// records for this boot's, as their own next run would.
+std::string RunningBoot() {
+  std::ifstream in("/proc/sys/kernel/random/boot_id");
+  std::string boot;
+  std::getline(in, boot);
+  return boot;
+}
+
+// The settle that the tracer |tracer| started, once it runs: the tracer's first children may be
+// short-lived probes of its own. -1 when the tracer ends first.
+pid_t SettleUnder(pid_t tracer) {
+  while (IsRunning(tracer)) {
+    std::ifstream children("/proc/" + std::to_string(tracer) + "/task/" + std::to_string(tracer) +
+                           "/children");
+    for (pid_t child = 0; children >> child;) {
+      std::ifstream comm("/proc/" + std::to_string(child) + "/comm");
+      std::string name;
+      if (std::getline(comm, name) && name == "settle") return child;
+    }
+  }
+  return -1;
+}
+
+// settle stopped again and again at a random moment, by Ctrl-C, a polite kill or SIGKILL, each
+// of its writes slowed down so that stops fall between them: once the next holder of the card
+// lock has brought the books up, both reports hold the same settlements, and one more whenever
+// the summary was shown; Ctrl-C and a polite kill wait for the pair, so they never part them.
+TEST(KillStorm, StoppedSettlementLeavesBothReportsOrNeither) {
+  if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace to slow the writes";
+  const std::uint64_t seed = FromEnvironment("FARE_KILL_STORM_SEED", kDefaultSeed);
+  const std::uint64_t rounds = FromEnvironment("FARE_KILL_STORM_ROUNDS", kDefaultRounds);
+  SCOPED_TRACE("seed " + std::to_string(seed) + " (FARE_KILL_STORM_SEED replays it)");
+  std::mt19937 rng(static_cast<std::mt19937::result_type>(seed));
+  DataDir dir;
+  dir.Write("usercard.txt", kOpeningCard);
+  for (const char* log : {"1111.txt", "2222.txt", "3333.txt", "4444.txt", "5555.txt", "6666.txt"}) {
+    dir.Write(log, "1111 0 0 200 42 F 1250 S O 1417849509 201412675\n");
+  }
+  SetBootId(RunningBoot());
+  const ProcessOptions slow_writes{dir.workdir(),
+                                   nullptr,
+                                   {},
+                                   {"/usr/bin/strace", "-f", "-qq", "-o/dev/null", "--seccomp-bpf",
+                                    "-etrace=pwrite64", "-einject=pwrite64:delay_exit=5000"}};
+  const int stops[] = {SIGINT, SIGTERM, SIGKILL};
+  // A run takes about 50 ms, most of it in its slowed writes.
+  std::uniform_int_distribution<std::int64_t> pause_micros(5000, 60000);
+  std::size_t settled = 0, held = 0, parted = 0;
+  for (std::uint64_t round = 1; round <= rounds; ++round) {
+    const int stop = stops[std::uniform_int_distribution<int>(0, 2)(rng)];
+    const Micros pause(pause_micros(rng));
+    SCOPED_TRACE("round " + std::to_string(round) + ": signal " + std::to_string(stop) + " after " +
+                 std::to_string(pause.count()) + " us");
+    Process tracer(SETTLE_BIN, slow_writes);
+    const pid_t settle = SettleUnder(tracer.pid());
+    ASSERT_GT(settle, 0) << tracer.err();
+    Pause(pause);
+    held += LockIsHeld(dir.Path("usercard.lock"));
+    kill(settle, stop);
+    tracer.Wait();
+    const std::size_t subway = CountOf(dir.Read("SubwayCompany.txt"), "Date : ");
+    const std::size_t bus = CountOf(dir.Read("BusCompany.txt"), "Date : ");
+    if (stop != SIGKILL) {
+      EXPECT_EQ(bus, subway) << "parted by a signal it should have held";
+    }
+    parted += bus != subway;
+    const int lock = LockBooks(kCardBooks);
+    ASSERT_GE(lock, 0);
+    UnlockBooks(lock);
+    const std::size_t after = CountOf(dir.Read("SubwayCompany.txt"), "Date : ");
+    ASSERT_EQ(CountOf(dir.Read("BusCompany.txt"), "Date : "), after) << tracer.out();
+    if (tracer.out().find("Overall Fee") != std::string::npos) {
+      EXPECT_EQ(after, settled + 1);
+    }
+    settled = after;
+  }
+  std::printf(
+      "[ storm    ] %zu settlements stopped, %zu while one held the card lock, %zu left the"
+      " reports apart until recovery, %zu committed\n",
+      static_cast<std::size_t>(rounds), held, parted, settled);
+  EXPECT_GT(held, 0u);
+  EXPECT_GT(settled, 0u);
+}
 
 }  // namespace
