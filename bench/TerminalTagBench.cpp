@@ -131,9 +131,9 @@ bool AllTagsAccepted(std::int64_t tags, const std::string& log_path) {
 // Lays out a card and an empty log at station 1, as a terminal's start leaves them.
 bool StartAtStationOne() {
   WhatTerm = kFirstTermId;
-  const int lock = LockBooks(kCardBooks);
-  const bool ok = lock >= 0 && CardWriter(FreshCard()) && DBInit();
-  UnlockBooks(lock);
+  HeldBooks books = LockBooks(kCardBooks);
+  const bool ok = Held(books) && CardWriter(books, FreshCard()) && DBInit(books);
+  UnlockBooks(books);
   return ok;
 }
 
@@ -152,13 +152,13 @@ void BM_Tag(benchmark::State& state) {
   {
     const QuietStdout quiet;
     for (auto _ : state) {
-      const int lock = LockBooks(kCardBooks);
+      HeldBooks books = LockBooks(kCardBooks);
       if (tags % 2 == 0) {
-        OnSensorHandler();
+        OnSensorHandler(books);
       } else {
-        OffSensorHandler();
+        OffSensorHandler(books);
       }
-      UnlockBooks(lock);
+      UnlockBooks(books);
       ++tags;
     }
   }

@@ -58,7 +58,7 @@ Card CardRead();
 [[noreturn]] void EndWithFileReadError();
 
 // Writes |card| to the card file and, in the same card commit, appends |log| when it names a
-// log: both reach the disk or neither does, whatever stops the process. Needs the card lock.
+// log: both reach the disk or neither does, whatever stops the process. Needs |books| held.
 // On failure prints a one-line detail on standard error and returns false, card and log as
 // they were.
-[[nodiscard]] bool CardWriter(Card card, BookAppend log = {});
+[[nodiscard]] bool CardWriter(HeldBooks& books, Card card, BookAppend log = {});

@@ -30,14 +30,14 @@ struct Words {
 
 // A whole decimal number that fits |T|: optional '-', digits, nothing else.
 template <typename T>
-bool TakeNumber(Words& words, T& out) {
+bool TakeCardNumber(Words& words, T& out) {
   const std::string_view word = words.Next();
   if (word.empty()) return false;
   const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), out);
   return ec == std::errc() && end == word.data() + word.size();
 }
 
-bool TakeChar(Words& words, char& out) {
+bool TakeCardLetter(Words& words, char& out) {
   const std::string_view word = words.Next();
   if (word.size() != 1) return false;
   out = word.front();
@@ -50,13 +50,13 @@ std::optional<Card> ParseCardLine(std::string_view text) {
   Words words{text};
   Card card;
   card.fee.direction = 'O';
-  const bool ok = TakeNumber(words, card.cardId) && TakeChar(words, card.vehicle) &&
-                  TakeChar(words, card.inOut) && TakeNumber(words, card.fee.baseFee) &&
-                  TakeNumber(words, card.fee.additionalFee) &&
-                  TakeNumber(words, card.fee.missedOffFee) && TakeNumber(words, card.termId) &&
-                  TakeChar(words, card.transfer) && TakeNumber(words, card.balance) &&
-                  TakeNumber(words, card.prevFare) && TakeChar(words, card.prevVehicle) &&
-                  TakeNumber(words, card.tagTime);
+  const bool ok = TakeCardNumber(words, card.cardId) && TakeCardLetter(words, card.vehicle) &&
+                  TakeCardLetter(words, card.inOut) && TakeCardNumber(words, card.fee.baseFee) &&
+                  TakeCardNumber(words, card.fee.additionalFee) &&
+                  TakeCardNumber(words, card.fee.missedOffFee) && TakeCardNumber(words, card.termId) &&
+                  TakeCardLetter(words, card.transfer) && TakeCardNumber(words, card.balance) &&
+                  TakeCardNumber(words, card.prevFare) && TakeCardLetter(words, card.prevVehicle) &&
+                  TakeCardNumber(words, card.tagTime);
   if (!ok) return std::nullopt;
   return card;
 }

@@ -17,6 +17,6 @@ std::string FormatCardLine(const Card& card) {
   return std::string(line, static_cast<std::size_t>(n));
 }
 
-bool CardWriter(Card card, BookAppend log) {
-  return CommitChange(kCardBooks, FormatCardLine(card), {std::move(log)}).done;
+bool CardWriter(HeldBooks& books, Card card, BookAppend log) {
+  return CommitChange(books, FormatCardLine(card), {std::move(log)}).done;
 }

@@ -28,10 +28,10 @@ LogEntry ToLogEntry(const Card& card, std::int32_t term_id);
 std::string FormatLogLine(const LogEntry& entry);
 
 // Checkpoints the journal, then creates the log of WhatTerm empty, or empties it, durably: a
-// new empty file replaces it, and its old lines are kept beside it (see KeepRun). Needs the
-// card lock. False, with the detail on standard error, when either failed: the log's old lines
+// new empty file replaces it, and its old lines are kept beside it (see KeepRun). Needs |books|
+// held. False, with the detail on standard error, when either failed: the log's old lines
 // may then still stand there.
-[[nodiscard]] bool DBInit();
+[[nodiscard]] bool DBInit(HeldBooks& books);
 
 // The log line of the charged |card| for the log of WhatTerm, to be appended in the same card
 // commit as the card (see CardWriter). Its name is empty when WhatTerm has no log.

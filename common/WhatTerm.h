@@ -7,7 +7,8 @@
 #include <string_view>
 
 // The terminal ID of this run of the terminal program: the menu number times 1111. Set once by
-// initTerm before anything else reads it; the only global of the system.
+// initTerm before anything else reads it: the one piece of the terminal's run that every
+// operation reads.
 extern std::int32_t WhatTerm;
 
 inline constexpr std::int32_t kFirstTermId = 1111;  // subway station 1

@@ -54,8 +54,8 @@ void Issuer() {
   const std::int32_t balance = Ask("Input Card's Balance(0~10000000) : ", kMaxOpeningBalance);
   // The lock also completes a tag that a crash cut off, so the new card cannot be overwritten
   // by an old tag's commit.
-  const int lock = LockBooks(kCardBooks);
-  const bool written = lock >= 0 && CardWriter(NewCard(card_id, balance));
-  UnlockBooks(lock);
+  HeldBooks books = LockBooks(kCardBooks);
+  const bool written = Held(books) && CardWriter(books, NewCard(card_id, balance));
+  UnlockBooks(books);
   Finish(written ? "Create Card Complete!" : "File Write Error.");
 }

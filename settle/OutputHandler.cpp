@@ -66,10 +66,10 @@ void PrintSummary(const std::string& date_line, const Figures& figures) {
 // could not be written, or the number of reports once both are.
 std::size_t CommitReports(const std::vector<BookAppend>& reports) {
   HoldStoppingSignals(true);
-  const int lock = LockBooks(kCardBooks);
+  HeldBooks books = LockBooks(kCardBooks);
   Committed committed;
-  if (lock >= 0) committed = CommitChange(kCardBooks, "", reports);
-  UnlockBooks(lock);
+  if (Held(books)) committed = CommitChange(books, "", reports);
+  UnlockBooks(books);
   HoldStoppingSignals(false);
   return committed.done ? reports.size() : committed.failed;
 }

@@ -57,9 +57,11 @@ void TransferCalculator(const EntryTable& table, Income income, std::size_t coun
 void GeneralCalculator(const EntryTable& table, Income income, std::size_t count);
 
 // The income report: appends a date line and an income line to each operator's report file
-// and prints the summary block. Uses only |income|. A report that cannot be written is named
-// in one line on standard output (detail on standard error); the other report is still
-// written and the summary still printed, since the totals themselves are right. Totals whose
+// and prints the summary block. Uses only |income|. Both reports gain their lines in one change
+// of the books, under the card lock, or neither does: a report that cannot be opened, or a
+// change the journal cannot take, is named in one line on standard output (detail on standard
+// error) instead of the summary, and nothing is written. The stopping signals wait from the
+// first report write until the pair is committed. Totals whose
 // subway, bus or overall figure lies beyond 64 bits cannot be reported: "Income out of range!"
 // (the totals on standard error), and neither report is touched.
 void OutputHandler(const EntryTable& table, Income income, std::size_t count);

@@ -7,13 +7,13 @@
 // waits that long and no longer. Its later lines lie beyond the lengths noted here, and a log it
 // empties is replaced by a new file, so the open logs keep what they held.
 bool SnapshotLogs(LogSnapshots& logs) {
-  const int lock = LockBooks(kCardBooks);
-  if (lock < 0) return false;
+  HeldBooks books = LockBooks(kCardBooks);
+  if (!Held(books)) return false;
   bool opened = true;
   for (std::size_t i = 0; i < logs.size() && opened; ++i) {
     opened = OpenLog(DataPath(LogFileName(kLogTermIds[i])), logs[i]);
   }
-  UnlockBooks(lock);
+  UnlockBooks(books);
   if (!opened) CloseLogs(logs);
   return opened;
 }

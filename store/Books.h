@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,13 +30,35 @@ struct BookRules {
   bool (*is_appended_name)(std::string_view);  // whether a file name is one a change appends to
 };
 
-// Takes the card lock and brings the books up to the journal, which stays open for the change
-// that follows. The lock's descriptor, or -1 (detail on standard error) when the lock cannot be
-// taken or the books brought up. Without the lock nothing may be read for a change or changed.
-int LockBooks(const BookRules& rules);
+struct Journal;  // the store's own, open while the books are held
 
-// Lets go of a lock from LockBooks and of the journal it kept open; -1 is ignored.
-void UnlockBooks(int lock);
+// The books as the holder of the card lock has them: the lock and the journal, brought up to
+// the card and the files when the lock was taken, kept open for the changes that follow so that
+// a tag reads the journal once. Made by LockBooks; let go by UnlockBooks, or when it ends. It
+// cannot be copied, so that one hold has one owner.
+struct HeldBooks {
+  int lock = -1;  // the card lock's descriptor; -1 when nothing is held
+  std::unique_ptr<Journal> journal;
+  BookRules rules{};
+
+  HeldBooks();
+  HeldBooks(HeldBooks&& other) noexcept;
+  HeldBooks& operator=(HeldBooks&& other) noexcept;
+  ~HeldBooks();
+};
+
+// Whether |books| hold the card lock and the journal.
+bool Held(const HeldBooks& books);
+
+// Takes the card lock and brings the books up to the journal. The books held, or not held
+// (detail on standard error) when the lock cannot be taken or the books brought up: then
+// nothing may be read for a change or changed. Needs the lock not held already by this
+// process, which would wait for itself.
+HeldBooks LockBooks(const BookRules& rules);
+
+// Lets go of the lock and the journal of |books|, which are then not held; books not held are
+// left as they are.
+void UnlockBooks(HeldBooks& books);
 
 // What CommitChange did.
 struct Committed {
@@ -45,13 +68,13 @@ struct Committed {
 
 // Commits |card_line| as the card (none: the card stays as it is) and, in the same change,
 // each of |appends| that names a file: one journal record made durable with one device flush,
-// then all of it put in place. Needs the card lock. Done once the record is durable (a failure
-// to put it in place is named on standard error and left to the next holder of the lock); not
-// done, detail on standard error, when it did not become durable: then nothing of the change is
-// in the books or ever will be.
-[[nodiscard]] Committed CommitChange(const BookRules& rules, std::string card_line,
+// then all of it put in place. Needs |books| held; books not held refuse the change, saying so
+// on standard error. Done once the record is durable (a failure to put it in place is named on
+// standard error and left to the next holder of the lock); not done, detail on standard error,
+// when it did not become durable: then nothing of the change is in the books or ever will be.
+[[nodiscard]] Committed CommitChange(HeldBooks& books, std::string card_line,
                                      std::vector<BookAppend> appends);
 
 // Makes the books durable and empties the journal, before a change the journal does not hold
-// (a log emptied at a terminal's start). Needs the card lock. False, detail on standard error.
-[[nodiscard]] bool CheckpointBooks(const BookRules& rules);
+// (a log emptied at a terminal's start). Needs |books| held. False, detail on standard error.
+[[nodiscard]] bool CheckpointBooks(HeldBooks& books);

@@ -93,36 +93,46 @@ bool PutInPlace(const BookRules& rules, const Change& change, const Staged& stag
   return true;
 }
 
+// Leaves |journal| as a new record needs it: created when there is none (a journal kept for
+// its damage is replaced by a new one), made whole when short, checkpointed when full, and open
+// for writing. False, detail on standard error, when it cannot be.
+bool ReadyForRecord(Journal& journal) {
+  if (journal.fd < 0 && !CreateJournal(journal)) return false;
+  if (!journal.writable) {
+    errno = EACCES;
+    ReportFileError(DataPath(kJournalName));
+    return false;
+  }
+  const JournalScan& scan = journal.scan;
+  const bool full =
+      scan.records.size() >= kCheckpointRecords || scan.end + kLongestJournalRecord > kJournalBytes;
+  return (journal.size >= kJournalBytes && !full) || PutInPlaceAndCheckpoint(journal);
+}
+
 }  // namespace
 
-Committed CommitChange(const BookRules& rules, std::string card_line,
-                       std::vector<BookAppend> appends) {
+Committed CommitChange(HeldBooks& books, std::string card_line, std::vector<BookAppend> appends) {
+  Committed result;
+  if (!HeldForChange(books)) return result;
+  Journal& journal = *books.journal;
   Change change;
   change.card_line = std::move(card_line);
   for (BookAppend& append : appends) {
     if (!append.name.empty()) change.appends.push_back({append.name, 0, std::move(append.bytes)});
   }
-  Journal* journal = HeldJournal();
-  std::optional<Journal> own;
-  if (journal == nullptr && (own = OpenJournal(rules))) journal = &*own;
   Staged staged;
-  Committed result;
-  bool ready =
-      journal != nullptr && ReadyForRecord(*journal) && StageAppends(change, staged, result.failed);
-  ready = ready && (change.card_line.empty() || StageCard(rules, change, staged));
-  std::optional<JournalRecord> record;
-  if (ready) record = AppendJournalRecord(*journal, change);
-  if (record) {
+  const bool ready = ReadyForRecord(journal) && StageAppends(change, staged, result.failed) &&
+                     (change.card_line.empty() || StageCard(books.rules, change, staged));
+  result.done = ready && AppendJournalRecord(journal, change);
+  if (result.done) {
     // The change is in the books from here on: what fails now, the next holder of the lock
     // puts in place.
-    if (PutInPlace(rules, change, staged)) {
-      (void)MarkJournal(*journal, journal->scan.records.back(), kAppliedMark);
+    if (PutInPlace(books.rules, change, staged)) {
+      (void)MarkJournal(journal, journal.scan.records.back(), kAppliedMark);
     }
   } else if (!staged.beside.empty()) {
     (void)SeamRemove(staged.beside.c_str());
   }
   for (const int fd : staged.files) CloseFile(fd);
-  if (own) CloseJournal(*own);
-  result.done = record.has_value();
   return result;
 }

@@ -39,7 +39,7 @@ std::int32_t RideTimeFee(std::int64_t began) {
 
 }  // namespace
 
-void AdditionalFee(Card card, std::int32_t code, Fee fee) {
+void AdditionalFee(HeldBooks& books, Card card, std::int32_t code, Fee fee) {
   const bool at_bus = WhatTerm == kBusTermId;
   if (code == TAG_TRANSFER_ON) {
     card.transfer = 'T';
@@ -61,5 +61,5 @@ void AdditionalFee(Card card, std::int32_t code, Fee fee) {
     // worked out, and the placeholder -1 must never reach the balance.
     return;
   }
-  (void)BalanceCheck(card, fee);
+  (void)BalanceCheck(books, card, fee);
 }

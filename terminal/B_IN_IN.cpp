@@ -2,8 +2,8 @@
 #include "Tariff.h"
 #include "Terminal.h"
 
-void B_IN_IN(Card card) {
+void B_IN_IN(HeldBooks& books, Card card) {
   card.transfer = 'F';
   // The outcome reaches the passenger through the result block alone.
-  (void)BalanceCheck(card, Fee{kBaseFare, kMissedOffBusTransfer, 0, 'I'});
+  (void)BalanceCheck(books, card, Fee{kBaseFare, kMissedOffBusTransfer, 0, 'I'});
 }

@@ -17,7 +17,7 @@ DisplayInfo MakeDisplayInfo(const char* message, std::int32_t total_fee, std::in
 
 }  // namespace
 
-std::int32_t BalanceCheck(Card card, Fee fee) {
+std::int32_t BalanceCheck(HeldBooks& books, Card card, Fee fee) {
   const std::int32_t charge = fee.baseFee + fee.missedOffFee + fee.additionalFee;
   if (card.balance < charge) {
     DisplayInterface(kNotCharged, MakeDisplayInfo("Not enough balance..\n", charge, card.balance));
@@ -25,7 +25,7 @@ std::int32_t BalanceCheck(Card card, Fee fee) {
   }
   const DisplayInfo info =
       MakeDisplayInfo("Tagging is processed competely.\n", charge, card.balance);
-  if (!OutputHandler(card, fee)) {
+  if (!OutputHandler(books, card, fee)) {
     std::printf("File Write Error.\n");
     return kNotCharged;
   }

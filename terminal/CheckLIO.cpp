@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "Terminal.h"
 
-void CheckLIO(Card card) {
+void CheckLIO(HeldBooks& books, Card card) {
   if (card.inOut == 'I') {
-    InterfaceController(card);
+    InterfaceController(books, card);
   } else if (card.inOut == 'O') {
-    TransferController(card);
+    TransferController(books, card);
   }
 }

@@ -2,8 +2,8 @@
 #include "Tariff.h"
 #include "Terminal.h"
 
-void GeneralGetOnInterface(Card card) {
+void GeneralGetOnInterface(HeldBooks& books, Card card) {
   card.prevFare = kBaseFare;
   card.prevVehicle = card.vehicle;
-  InputDistributor3(card, TAG_GENERAL_ON, Fee{kBaseFare, 0, 0, 'I'});
+  InputDistributor3(books, card, TAG_GENERAL_ON, Fee{kBaseFare, 0, 0, 'I'});
 }

@@ -6,14 +6,14 @@
 #include "Tariff.h"
 #include "Terminal.h"
 
-bool InputDistributor2(Card card, std::int32_t mode, BookAppend log) {
+bool InputDistributor2(HeldBooks& books, Card card, std::int32_t mode, BookAppend log) {
   if (mode == kRouteMode) {
-    CheckLIO(card);
+    CheckLIO(books, card);
     return true;
   }
   if (mode == kWriteMode) {
     card.tagTime = CurrentTime();
-    return CardWriter(card, std::move(log));
+    return CardWriter(books, card, std::move(log));
   }
   std::printf("Wrong Input Error!\n");
   std::fflush(stdout);

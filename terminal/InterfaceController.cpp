@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "Terminal.h"
 
-void InterfaceController(Card card) {
+void InterfaceController(HeldBooks& books, Card card) {
   if (card.vehicle == 'B') {
     card.prevVehicle = 'B';
-    B_IN_IN_Interface(card);
+    B_IN_IN_Interface(books, card);
   } else if (card.vehicle == 'S') {
     card.prevVehicle = 'S';
-    S_IN_IN_Interface(card);
+    S_IN_IN_Interface(books, card);
   }
 }

@@ -148,9 +148,9 @@ void Supervise(pid_t child, int progress_fd, std::int64_t start) {
 // lock could lose a line another terminal's commit still owes it, and one not emptied would mix
 // this run's tags with an earlier run's.
 bool StartLog() {
-  const int lock = LockBooks(kCardBooks);
-  const bool ok = lock >= 0 && DBInit();
-  UnlockBooks(lock);
+  HeldBooks books = LockBooks(kCardBooks);
+  const bool ok = Held(books) && DBInit(books);
+  UnlockBooks(books);
   return ok;
 }
 

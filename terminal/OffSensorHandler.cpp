@@ -2,4 +2,4 @@
 #include "Tariff.h"
 #include "Terminal.h"
 
-void OffSensorHandler() { InputDistributor1(CardRead(), kRouteMode); }
+void OffSensorHandler(HeldBooks& books) { InputDistributor1(books, CardRead(), kRouteMode); }

@@ -2,4 +2,4 @@
 #include "Tariff.h"
 #include "Terminal.h"
 
-void OnSensorHandler() { InputDistributor2(CardRead(), kRouteMode); }
+void OnSensorHandler(HeldBooks& books) { InputDistributor2(books, CardRead(), kRouteMode); }

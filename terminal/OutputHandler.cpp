@@ -29,15 +29,15 @@ Card ChargedCard(Card card, Fee fee) {
   return card;
 }
 
-bool WriteCard(const Card& card, BookAppend log) {
-  if (card.inOut == 'O') return InputDistributor1(card, kWriteMode, std::move(log));
-  if (card.inOut == 'I') return InputDistributor2(card, kWriteMode, std::move(log));
+bool WriteCard(HeldBooks& books, const Card& card, BookAppend log) {
+  if (card.inOut == 'O') return InputDistributor1(books, card, kWriteMode, std::move(log));
+  if (card.inOut == 'I') return InputDistributor2(books, card, kWriteMode, std::move(log));
   return false;
 }
 
 }  // namespace
 
-bool OutputHandler(Card card, Fee fee) {
+bool OutputHandler(HeldBooks& books, Card card, Fee fee) {
   const Card charged = ChargedCard(card, fee);
   // The log line carries the tag's first reading of the clock; a get-on's card, the second.
   BookAppend log = DBWriter(charged);
@@ -46,5 +46,5 @@ bool OutputHandler(Card card, Fee fee) {
     ReportFileError("terminal " + std::to_string(WhatTerm) + " log");
     return false;
   }
-  return WriteCard(charged, std::move(log));
+  return WriteCard(books, charged, std::move(log));
 }

@@ -51,16 +51,16 @@ void Tell(int progress, char stage) {
 // the lock is never held while the console takes output, so a console that stops reading holds
 // up no other terminal.
 void Serve(bool get_on, int progress) {
-  const int lock = LockBooks(kCardBooks);
+  HeldBooks books = LockBooks(kCardBooks);
   bool card_read = true;
-  if (lock < 0) {
+  if (!Held(books)) {
     // No lock, or a tag that a crash cut off could not be completed: the books must not move.
     std::printf("File Write Error.\n");
   } else {
     card_read = ReadCardFile().has_value();
-    if (card_read) get_on ? OnSensorHandler() : OffSensorHandler();
+    if (card_read) get_on ? OnSensorHandler(books) : OffSensorHandler(books);
   }
-  UnlockBooks(lock);
+  UnlockBooks(books);
   Tell(progress, kAtConsole);
   // A card that cannot be read ends the process, with the lock gone before the exit's flush.
   if (!card_read) EndWithFileReadError();

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The operations of the terminal program. Every operation takes its records by value and hands
 // its own changed copies on to exactly one next operation; nothing travels back to a caller
-// except the few results noted here.
+// except the few results noted here. A tag runs on the books its caller holds (LockBooks),
+// handed down the chain to the one operation that writes them.
 #pragma once
 
 #include <sys/types.h>
@@ -65,47 +66,47 @@ struct MenuPeriod {
 [[noreturn]] void TagMenu(MenuPeriod period);
 
 // Menu choice 1 and 2: read the card (ending the process with "File Read Error." when it
-// cannot be read) and route a get-on or a get-off. The caller holds the card lock. What they
+// cannot be read) and route a get-on or a get-off on |books|, which the caller holds. What they
 // print stays in the console buffer until the caller flushes it.
-void OnSensorHandler();
-void OffSensorHandler();
+void OnSensorHandler(HeldBooks& books);
+void OffSensorHandler(HeldBooks& books);
 
 // Routing.
 
 // Mode 1 routes a get-off. Mode 2 writes |card| to the card file exactly as received, with
 // |log| in the same card commit, and returns whether both reached the disk. Any other mode
 // prints "Wrong Input Error!" and ends the process with status 0, touching nothing.
-bool InputDistributor1(Card card, std::int32_t mode, BookAppend log = {});
+bool InputDistributor1(HeldBooks& books, Card card, std::int32_t mode, BookAppend log = {});
 
 // Mode 1 routes a get-on. Mode 2 stamps its copy with the current time and writes it as
 // InputDistributor1 does. Other modes as for InputDistributor1.
-bool InputDistributor2(Card card, std::int32_t mode, BookAppend log = {});
+bool InputDistributor2(HeldBooks& books, Card card, std::int32_t mode, BookAppend log = {});
 
 // Hands card and fee on by routing code: TAG_BUS_IN_IN and TAG_SUBWAY_IN_IN by the transfer
 // flag to the charge for an unfinished ride, TAG_OFF, TAG_TRANSFER_ON and TAG_GENERAL_ON to
 // AdditionalFee. Any other code does nothing.
-void InputDistributor3(Card card, std::int32_t code, Fee fee);
+void InputDistributor3(HeldBooks& books, Card card, std::int32_t code, Fee fee);
 
 // Get-on by the previous direction: 'I' an unfinished ride, 'O' a new ride; any other value
 // ends the tag silently.
-void CheckLIO(Card card);
+void CheckLIO(HeldBooks& books, Card card);
 // Unfinished ride by the vehicle it began on; any other vehicle ends the tag silently.
-void InterfaceController(Card card);
+void InterfaceController(HeldBooks& books, Card card);
 // New ride: free transfer when the previous get-off was at a terminal of the other kind at
 // most 15 seconds ago (a clock set back counts as within), an ordinary get-on otherwise.
-void TransferController(Card card);
+void TransferController(HeldBooks& books, Card card);
 
 // Fee builders: each builds its fee record, applies its card changes and hands both on.
-void GeneralGetOnInterface(Card card);
-void TransGetOnInterface(Card card);
-void B_IN_IN_Interface(Card card);
-void S_IN_IN_Interface(Card card);
+void GeneralGetOnInterface(HeldBooks& books, Card card);
+void TransGetOnInterface(HeldBooks& books, Card card);
+void B_IN_IN_Interface(HeldBooks& books, Card card);
+void S_IN_IN_Interface(HeldBooks& books, Card card);
 
 // Charges for a get-on after a ride that was never tagged off: base fare plus the top fee of
 // that ride's scale. The two subway cases print "BalanceCheck Complete." after an accepted tag.
-void B_IN_IN(Card card);
-void Trans_S_IN_IN(Card card);
-void Not_Trans_S_IN_IN(Card card);
+void B_IN_IN(HeldBooks& books, Card card);
+void Trans_S_IN_IN(HeldBooks& books, Card card);
+void Not_Trans_S_IN_IN(HeldBooks& books, Card card);
 
 // Fare rules.
 
@@ -113,7 +114,7 @@ void Not_Trans_S_IN_IN(Card card);
 // get-off (ride time at the bus station, station count at a subway station), then calls
 // BalanceCheck. A get-off on a card whose transfer flag is neither 'T' nor 'F' (a hand-edited
 // card) is not charged at all: the tag ends silently.
-void AdditionalFee(Card card, std::int32_t code, Fee fee);
+void AdditionalFee(HeldBooks& books, Card card, std::int32_t code, Fee fee);
 
 // Charging.
 
@@ -128,12 +129,12 @@ struct DisplayInfo {
 // through OutputHandler; shows the result block either way. Returns kCharged only when the
 // card and the log line both reached the disk; kNotCharged when refused, or when the writes
 // failed, in which case "File Write Error." is printed instead of the result block.
-std::int32_t BalanceCheck(Card card, Fee fee);
+std::int32_t BalanceCheck(HeldBooks& books, Card card, Fee fee);
 
 // Updates the card for an accepted tag, writes the card file and appends the log line in one
 // card commit: both reach the disk, whatever stops the process, or neither does. Returns true
 // when both were written; false, with both as they were, when they could not be.
-bool OutputHandler(Card card, Fee fee);
+bool OutputHandler(HeldBooks& books, Card card, Fee fee);
 
 // Prints the result block for status kCharged or kNotCharged; nothing for any other status.
 void DisplayInterface(std::int32_t status, DisplayInfo info);

@@ -2,4 +2,6 @@
 #include "Tariff.h"
 #include "Terminal.h"
 
-void TransGetOnInterface(Card card) { InputDistributor3(card, TAG_TRANSFER_ON, Fee{0, 0, 0, 'I'}); }
+void TransGetOnInterface(HeldBooks& books, Card card) {
+  InputDistributor3(books, card, TAG_TRANSFER_ON, Fee{0, 0, 0, 'I'});
+}

@@ -4,9 +4,9 @@
 #include "Tariff.h"
 #include "Terminal.h"
 
-void Trans_S_IN_IN(Card card) {
+void Trans_S_IN_IN(HeldBooks& books, Card card) {
   card.transfer = 'F';
-  if (BalanceCheck(card, Fee{kBaseFare, kMissedOffSubwayTransfer, 0, 'I'}) != kNotCharged) {
+  if (BalanceCheck(books, card, Fee{kBaseFare, kMissedOffSubwayTransfer, 0, 'I'}) != kNotCharged) {
     std::printf("BalanceCheck Complete.\n");
   }
 }

@@ -19,11 +19,11 @@ std::int64_t SecondsSince(std::int64_t then) {
 
 }  // namespace
 
-void TransferController(Card card) {
+void TransferController(HeldBooks& books, Card card) {
   const char this_kind = WhatTerm == kBusTermId ? 'B' : 'S';
   if (card.vehicle != this_kind && SecondsSince(card.tagTime) <= kTransferWindowSeconds) {
-    TransGetOnInterface(card);
+    TransGetOnInterface(books, card);
   } else {
-    GeneralGetOnInterface(card);
+    GeneralGetOnInterface(books, card);
   }
 }

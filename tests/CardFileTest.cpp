@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "BookFiles.h"
 #include "Card.h"
 #include "DataDir.h"
 
@@ -32,7 +33,8 @@ Card ExampleCard() {
 
 TEST(CardFile, ExampleCardIsWrittenByteForByte) {
   DataDir dir;
-  ASSERT_TRUE(CardWriter(ExampleCard()));
+  HeldBooks books = LockBooks(kCardBooks);
+  ASSERT_TRUE(CardWriter(books, ExampleCard()));
   EXPECT_EQ(dir.Read("usercard.txt"), "42 S O 0 0 0 1111 F 20000 0 S 1401959220 20146597");
 }
 
@@ -63,9 +65,10 @@ TEST(CardFile, EveryFieldSurvivesTheRoundTrip) {
        '#'},
   };
   DataDir dir;
+  HeldBooks books = LockBooks(kCardBooks);
   for (const Card& card : cards) {
     SCOPED_TRACE(FormatCardLine(card));
-    ASSERT_TRUE(CardWriter(card));
+    ASSERT_TRUE(CardWriter(books, card));
     const Card back = CardRead();
     EXPECT_EQ(back.cardId, card.cardId);
     EXPECT_EQ(back.tagTime, card.tagTime);
@@ -103,14 +106,15 @@ TEST(CardFile, DateDigitsAreNotPadded) {
 
 TEST(CardFile, ShorterRewriteLeavesNothingOfTheOldLine) {
   DataDir dir;
+  HeldBooks books = LockBooks(kCardBooks);
   Card long_card = ExampleCard();
   long_card.balance = 10000000;
   long_card.fee = Fee{1050, 700, -1, 'I'};
-  ASSERT_TRUE(CardWriter(long_card));
+  ASSERT_TRUE(CardWriter(books, long_card));
   Card short_card = ExampleCard();
   short_card.cardId = 1;
   short_card.balance = 0;
-  ASSERT_TRUE(CardWriter(short_card));
+  ASSERT_TRUE(CardWriter(books, short_card));
   EXPECT_EQ(dir.Read("usercard.txt"), "1 S O 0 0 0 1111 F 0 0 S 1401959220 20146597");
 }
 
@@ -153,9 +157,10 @@ TEST(CardFileDeathTest, MissingOrDamagedFileEndsWithFileReadError) {
 
 TEST(CardFile, FailedWriteKeepsTheOldCardAndLeavesNoTemporaryFile) {
   DataDir dir;
+  HeldBooks books = LockBooks(kCardBooks);
   std::filesystem::create_directory(dir.Path("usercard.txt"));  // rename over it must fail
   testing::internal::CaptureStderr();
-  EXPECT_FALSE(CardWriter(ExampleCard()));
+  EXPECT_FALSE(CardWriter(books, ExampleCard()));
   const std::string detail = testing::internal::GetCapturedStderr();
   EXPECT_NE(detail.find("usercard.txt"), std::string::npos) << detail;
   EXPECT_TRUE(std::filesystem::is_directory(dir.Path("usercard.txt")));
@@ -175,24 +180,27 @@ TEST(CardFile, ReplacedCardKeepsItsModeAndItsLink) {
   };
   {
     DataDir dir;
+    HeldBooks books = LockBooks(kCardBooks);
     const mode_t old_mask = umask(077);
-    ASSERT_TRUE(CardWriter(ExampleCard()));
+    ASSERT_TRUE(CardWriter(books, ExampleCard()));
     umask(old_mask);
     EXPECT_EQ(mode(dir.Path("usercard.txt")), 0600u);
   }
   {
     DataDir dir;
+    HeldBooks books = LockBooks(kCardBooks);
     dir.Write("usercard.txt", "old");
     chmod(dir.Path("usercard.txt").c_str(), 0640);
-    ASSERT_TRUE(CardWriter(ExampleCard()));
+    ASSERT_TRUE(CardWriter(books, ExampleCard()));
     EXPECT_EQ(mode(dir.Path("usercard.txt")), 0640u);
   }
   {
     DataDir dir;
+    HeldBooks books = LockBooks(kCardBooks);
     fs::create_directory(dir.Path("cards"));
     dir.Write("cards/mine.txt", "old");
     fs::create_symlink("cards/mine.txt", dir.Path("usercard.txt"));
-    ASSERT_TRUE(CardWriter(ExampleCard()));
+    ASSERT_TRUE(CardWriter(books, ExampleCard()));
     EXPECT_TRUE(fs::is_symlink(dir.Path("usercard.txt")));
     EXPECT_EQ(dir.Read("cards/mine.txt"), FormatCardLine(ExampleCard()));
   }

@@ -425,9 +425,9 @@ TEST(KillStorm, StoppedSettlementLeavesBothReportsOrNeither) {
       EXPECT_EQ(bus, subway) << "parted by a signal it should have held";
     }
     parted += bus != subway;
-    const int lock = LockBooks(kCardBooks);
-    ASSERT_GE(lock, 0);
-    UnlockBooks(lock);
+    HeldBooks books = LockBooks(kCardBooks);
+    ASSERT_TRUE(Held(books));
+    UnlockBooks(books);
     const std::size_t after = CountOf(dir.Read("SubwayCompany.txt"), "Date : ");
     ASSERT_EQ(CountOf(dir.Read("BusCompany.txt"), "Date : "), after) << tracer.out();
     if (tracer.out().find("Overall Fee") != std::string::npos) {

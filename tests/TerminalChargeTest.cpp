@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "BookFiles.h"
 #include "FakeClock.h"
 #include "Tariff.h"
 #include "Terminal.h"
@@ -73,8 +74,9 @@ TEST(TerminalCharge, TheRoadOfOneTag) {
   EXPECT_EQ(on.card, "42 S I 1050 0 0 1111 F 18950 1050 S 1401959820 201465917");
   WhatTerm = 3333;
   SetCurrentTime(1401960000);
+  HeldBooks books = LockBooks(kCardBooks);
   testing::internal::CaptureStdout();
-  OffSensorHandler();
+  OffSensorHandler(books);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), ChargedBlock(200, 18750));
   EXPECT_EQ(dir.Read("usercard.txt"), "42 S O 0 200 0 3333 F 18750 1250 S 1401960000 201465920");
   EXPECT_EQ(dir.Read("3333.txt"), "3333 0 0 200 42 F 1250 S O 1401960000 201465920\n");
@@ -92,12 +94,13 @@ TEST(TerminalCharge, LogLineOfAnOrdinaryGetOff) {
 TEST(TerminalCharge, GetOnStampsTheCardWithASecondClockReading) {
   DataDir dir;
   Card card = TestCard('O', 'S', 'F', 1111);
-  ASSERT_TRUE(CardWriter(card));
+  HeldBooks books = LockBooks(kCardBooks);
+  ASSERT_TRUE(CardWriter(books, card));
   SetCurrentTime(kCardTime + 99);
-  ASSERT_TRUE(InputDistributor2(card, kWriteMode));
+  ASSERT_TRUE(InputDistributor2(books, card, kWriteMode));
   EXPECT_EQ(ParseCardLine(dir.Read("usercard.txt"))->tagTime, kCardTime + 99);
   card.tagTime = 5;  // a get-off's card is written exactly as given, even far in the past
-  ASSERT_TRUE(InputDistributor1(card, kWriteMode));
+  ASSERT_TRUE(InputDistributor1(books, card, kWriteMode));
   EXPECT_EQ(ParseCardLine(dir.Read("usercard.txt"))->tagTime, 5);
 }
 
@@ -112,17 +115,20 @@ TEST(TerminalCharge, DisplayPrintsNothingForAnUnknownStatus) {
 TEST(TerminalChargeDeathTest, UnknownModesAndMissingCardsEndTheProcess) {
   DataDir dir;
   const Card card = TestCard('O', 'S', 'F', 1111);
-  ASSERT_TRUE(CardWriter(card));
+  HeldBooks books = LockBooks(kCardBooks);
+  ASSERT_TRUE(CardWriter(books, card));
   for (int mode : {0, 3, -1}) {
-    EXPECT_EXIT((dup2(2, 1), InputDistributor1(card, mode)), testing::ExitedWithCode(0),
+    EXPECT_EXIT((dup2(2, 1), InputDistributor1(books, card, mode)), testing::ExitedWithCode(0),
                 "^Wrong Input Error!\n$");
-    EXPECT_EXIT((dup2(2, 1), InputDistributor2(card, mode)), testing::ExitedWithCode(0),
+    EXPECT_EXIT((dup2(2, 1), InputDistributor2(books, card, mode)), testing::ExitedWithCode(0),
                 "^Wrong Input Error!\n$");
   }
   EXPECT_EQ(dir.Read("usercard.txt"), FormatCardLine(card));
   std::filesystem::remove(dir.Path("usercard.txt"));
-  EXPECT_EXIT((dup2(2, 1), OnSensorHandler()), testing::ExitedWithCode(0), "^File Read Error.\n$");
-  EXPECT_EXIT((dup2(2, 1), OffSensorHandler()), testing::ExitedWithCode(0), "^File Read Error.\n$");
+  EXPECT_EXIT((dup2(2, 1), OnSensorHandler(books)), testing::ExitedWithCode(0),
+              "^File Read Error.\n$");
+  EXPECT_EXIT((dup2(2, 1), OffSensorHandler(books)), testing::ExitedWithCode(0),
+              "^File Read Error.\n$");
 }
 
 // Runs one get-off in a child process whose files may not grow beyond |file_limit| bytes, so
@@ -138,7 +144,8 @@ std::string GetOffWithFileLimit(rlim_t file_limit) {
     setrlimit(RLIMIT_FSIZE, &limit);
     WhatTerm = 3333;
     SetCurrentTime(kCardTime + 30);
-    OffSensorHandler();
+    HeldBooks books = LockBooks(kCardBooks);
+    OffSensorHandler(books);
     std::fflush(stdout);
     _exit(0);
   }
@@ -162,7 +169,10 @@ TEST(TerminalCharge, FailedWritesAreNotReportedAsDoneAndLeaveCardAndLogAgreeing)
   {
     SCOPED_TRACE("the commit record cannot be written");
     DataDir dir;
-    ASSERT_TRUE(CardWriter(card));
+    {
+      HeldBooks books = LockBooks(kCardBooks);
+      ASSERT_TRUE(CardWriter(books, card));
+    }
     dir.Write("3333.txt", "");
     EXPECT_EQ(GetOffWithFileLimit(10), "File Write Error.\n");
     EXPECT_EQ(dir.Read("usercard.txt"), card_line);
@@ -171,7 +181,10 @@ TEST(TerminalCharge, FailedWritesAreNotReportedAsDoneAndLeaveCardAndLogAgreeing)
   {
     SCOPED_TRACE("the log line cannot be appended after the card was written");
     DataDir dir;
-    ASSERT_TRUE(CardWriter(card));
+    {
+      HeldBooks books = LockBooks(kCardBooks);
+      ASSERT_TRUE(CardWriter(books, card));
+    }
     dir.Write("3333.txt", earlier_lines);
     EXPECT_EQ(GetOffWithFileLimit(250), "File Write Error.\n");  // room for record and card
     EXPECT_EQ(dir.Read("usercard.txt"), card_line);
@@ -180,7 +193,10 @@ TEST(TerminalCharge, FailedWritesAreNotReportedAsDoneAndLeaveCardAndLogAgreeing)
   {
     SCOPED_TRACE("the log cannot be opened");
     DataDir dir;
-    ASSERT_TRUE(CardWriter(card));
+    {
+      HeldBooks books = LockBooks(kCardBooks);
+      ASSERT_TRUE(CardWriter(books, card));
+    }
     std::filesystem::create_directory(dir.Path("3333.txt"));
     EXPECT_EQ(GetOffWithFileLimit(RLIM_INFINITY), "File Write Error.\n");
     EXPECT_EQ(dir.Read("usercard.txt"), card_line);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "BookFiles.h"
 #include "FakeClock.h"
 #include "Terminal.h"
 #include "WhatTerm.h"
@@ -30,14 +31,15 @@ TagResult Tag(const DataDir& dir, const Card& card, std::int32_t here, std::int6
 
 TagResult TagAt(const DataDir& dir, const Card& card, std::int32_t here, std::int64_t now,
                 int choice) {
-  EXPECT_TRUE(CardWriter(card));
+  HeldBooks books = LockBooks(kCardBooks);
+  EXPECT_TRUE(CardWriter(books, card));
   WhatTerm = here;
   SetCurrentTime(now);
   testing::internal::CaptureStdout();
   if (choice == 1) {
-    OnSensorHandler();
+    OnSensorHandler(books);
   } else {
-    OffSensorHandler();
+    OffSensorHandler(books);
   }
   TagResult result;
   result.out = testing::internal::GetCapturedStdout();

@@ -128,7 +128,7 @@ const char* TakeAnyNumber(const char* at, Text& text, Number* out) {
 // or nullptr when it is not whole and valid; a nullptr |at| passes straight through, so a record
 // reads as a plain sequence of takes. A nullptr |out| checks the field without keeping it.
 template <typename Number>
-const char* TakeNumber(const char* at, Text& text, Number* out) {
+const char* TakeLogNumber(const char* at, Text& text, Number* out) {
   if (at == nullptr) return nullptr;
   return TakeAnyNumber(SkipBlanks(at, text), text, out);
 }
@@ -147,22 +147,22 @@ const char* TakeLetter(const char* at, Text& text, char* out) {
 
 // baseFee, cardId, prevVehicle, tagTime and the date digits are checked but not kept: the
 // allocation never reads them.
-const char* TakeRecord(const char* at, Text& text, FareEntry& e) {
+const char* TakeLogRecord(const char* at, Text& text, FareEntry& e) {
   std::int32_t term_id = 0;
   std::int32_t missed_off_fee = 0;
-  at = TakeNumber(at, text, &term_id);
-  at = TakeNumber<std::int32_t>(at, text, nullptr);
-  at = TakeNumber(at, text, &missed_off_fee);
-  at = TakeNumber(at, text, &e.additionalFee);
-  at = TakeNumber<std::int32_t>(at, text, nullptr);
+  at = TakeLogNumber(at, text, &term_id);
+  at = TakeLogNumber<std::int32_t>(at, text, nullptr);
+  at = TakeLogNumber(at, text, &missed_off_fee);
+  at = TakeLogNumber(at, text, &e.additionalFee);
+  at = TakeLogNumber<std::int32_t>(at, text, nullptr);
   at = TakeLetter(at, text, &e.transfer);
-  at = TakeNumber(at, text, &e.prevFare);
+  at = TakeLogNumber(at, text, &e.prevFare);
   at = TakeLetter(at, text, nullptr);
   at = TakeLetter(at, text, &e.inOut);
-  at = TakeNumber<std::int64_t>(at, text, nullptr);
+  at = TakeLogNumber<std::int64_t>(at, text, nullptr);
   e.surcharge = SurchargeOf(missed_off_fee);
   e.atBusStation = term_id == kBusTermId;
-  return TakeNumber<std::int64_t>(at, text, nullptr);
+  return TakeLogNumber<std::int64_t>(at, text, nullptr);
 }
 
 }  // namespace
@@ -186,7 +186,7 @@ ScanResult ScanLog(std::string_view text, bool is_last, EntryBlock& block) {
     whole.lines = 0;
     whole.cut = false;
     FareEntry entry;
-    const char* after = TakeRecord(at, whole, entry);
+    const char* after = TakeLogRecord(at, whole, entry);
     if (after == nullptr)
       return {consumed, lines, whole.cut ? ScanStop::kNeedMore : ScanStop::kDamaged};
     if (Credits(entry)) block.push_back(entry);

@@ -1,30 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
-// The journal's records (their layout is in Journal.h), and the reading of a journal's bytes.
+// The journal's reader: its bytes into records, and what it calls damage (the format is in
+// JournalFormat.h).
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
+#include <cctype>
 #include <cstring>
+#include <optional>
 
 #include "Journal.h"
 
 namespace {
-
-constexpr std::string_view kMagic = "FK";
-constexpr std::string_view kOldMagic = "FJ";  // versions 1.1 and 1.2
-constexpr std::size_t kSumBytes = 17;         // 16 hex digits and a line end
-
-// FNV-1a over 64-bit words: a change of any one word changes the result, and a journal full of
-// records is checked in a few microseconds.
-std::uint64_t WordChecksum(std::string_view bytes) {
-  std::uint64_t hash = 14695981039346656037ULL;
-  for (; bytes.size() >= 8; bytes.remove_prefix(8)) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, bytes.data(), 8);
-    hash = (hash ^ word) * 1099511628211ULL;
-  }
-  for (const char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-  return hash ^ (hash >> 29);
-}
 
 bool TakeWord(std::string_view& text, std::string& out) {
   const std::size_t end = text.find_first_of(" \n");
@@ -75,8 +59,8 @@ bool TakeSizes(std::string_view& text, bool old, Head& head) {
 
 // The head of the record at the front of |rest|, whose head line is whole.
 std::optional<Head> ParseHead(std::string_view rest, std::size_t line_end) {
-  const bool old = rest.starts_with(kOldMagic);
-  if (!old && !rest.starts_with(kMagic)) return std::nullopt;
+  const bool old = rest.starts_with(kOldRecordMagic);
+  if (!old && !rest.starts_with(kRecordMagic)) return std::nullopt;
   Head head;
   const char mark = rest[kMarkOffset];
   std::string_view text = rest.substr(kMarkOffset + 2, line_end - kMarkOffset - 1);
@@ -109,7 +93,7 @@ bool ZerosFrom(std::string_view bytes, std::size_t from) {
 // Whether |start| may be the beginning of a record of a known kind: its magic, mark and blank as
 // far as they go. Only such a beginning followed by zeros is a record cut short.
 bool KnownStart(std::string_view start) {
-  for (const std::string_view magic : {kMagic, kOldMagic}) {
+  for (const std::string_view magic : {kRecordMagic, kOldRecordMagic}) {
     for (const char mark : {kPendingMark, kCommittedMark, kAppliedMark}) {
       const std::string known = std::string(magic) + mark + ' ';
       const std::size_t n = std::min(start.size(), known.size());
@@ -146,19 +130,19 @@ Taken TakeJournalRecord(std::string_view bytes, std::size_t at, const BookRules&
   }
   auto head = line_end == std::string_view::npos ? std::nullopt : ParseHead(rest, line_end);
   if (!head) return {};
-  const std::size_t length = head->length + BodyLength(*head) + kSumBytes;
+  const std::size_t length = head->length + BodyLength(*head) + kRecordSumBytes;
   // Cut short in its fields: a zero where the record still had bytes to come, zeros after.
   const std::size_t zero = rest.substr(0, length).find('\0');
   if (zero < length && ZerosFrom(rest, zero)) return {Take::kTorn, {}, {}, 0};
   if (length > rest.size() || rest[length - 1] != '\n') return {};
-  std::string_view sum_text = rest.substr(length - kSumBytes, kSumBytes);
+  std::string_view sum_text = rest.substr(length - kRecordSumBytes, kRecordSumBytes);
   std::uint64_t sum = 0;
   const std::size_t covered = kMarkOffset + 1;
   if (!TakeHeadNumber(sum_text, sum, 16) || !sum_text.empty() ||
-      sum != WordChecksum(rest.substr(covered, length - kSumBytes - covered))) {
+      sum != RecordChecksum(rest.substr(covered, length - kRecordSumBytes - covered))) {
     return {};
   }
-  std::string_view body = rest.substr(head->length, length - head->length - kSumBytes);
+  std::string_view body = rest.substr(head->length, length - head->length - kRecordSumBytes);
   Change& change = head->record.change;
   change.card_before = TakeField(body, head->before);
   change.card_line = TakeField(body, head->card);
@@ -175,7 +159,7 @@ Taken TakeJournalRecord(std::string_view bytes, std::size_t at, const BookRules&
 // Whether a whole record of generation |epoch| stands anywhere in |bytes| from |from| on.
 bool HoldsRecordOf(std::string_view bytes, std::size_t from, const std::string& epoch,
                    const BookRules& rules) {
-  for (const std::string_view magic : {kMagic, kOldMagic}) {
+  for (const std::string_view magic : {kRecordMagic, kOldRecordMagic}) {
     for (std::size_t at = bytes.find(magic, from); at != std::string_view::npos;
          at = bytes.find(magic, at + 1)) {
       const Taken taken = TakeJournalRecord(bytes, at, rules);
@@ -187,41 +171,16 @@ bool HoldsRecordOf(std::string_view bytes, std::size_t from, const std::string& 
 
 }  // namespace
 
-bool IsSoundChange(const Change& change, const BookRules& rules) {
-  const auto card = [&](const std::string& line) {
-    return line.empty() || rules.is_card_line(line);
-  };
-  if (!card(change.card_before) || !card(change.card_line)) return false;
-  return std::all_of(change.appends.begin(), change.appends.end(), [&](const AppendAt& append) {
-    return rules.is_appended_name(append.name) && !append.bytes.empty() &&
-           append.bytes.back() == '\n';
-  });
-}
-
-std::string FormatJournalRecord(const Change& change, std::string_view epoch,
-                                std::string_view boot) {
-  std::string record(kMagic);
-  record += kPendingMark;
-  record.append(" ").append(epoch).append(" ").append(boot);
-  char sizes[96];
-  std::snprintf(sizes, sizeof sizes, " %zu %zu %zu", change.card_before.size(),
-                change.card_line.size(), change.appends.size());
-  record += sizes;
-  for (const AppendAt& append : change.appends) {
-    std::snprintf(sizes, sizeof sizes, " %zu %" PRIu64 " %zu", append.name.size(), append.at,
-                  append.bytes.size());
-    record += sizes;
-  }
-  record.append("\n").append(change.card_before).append(change.card_line);
-  for (const AppendAt& append : change.appends) record.append(append.name).append(append.bytes);
-  char sum[24];
-  std::snprintf(sum, sizeof sum, "%016" PRIx64 "\n",
-                WordChecksum(std::string_view(record).substr(kMarkOffset + 1)));
-  return record + sum;
-}
-
 JournalScan ScanJournal(std::string_view bytes, const BookRules& rules) {
   JournalScan scan;
+  if (!bytes.empty() && std::isdigit(static_cast<unsigned char>(bytes[0]))) {
+    // Counted as applied, since it has no mark to set: it is put in place all the same.
+    if (auto change = ReadOldCommitRecord(bytes, rules)) {
+      scan.records.push_back({std::move(*change), 0, kAppliedMark, "-"});
+    }
+    scan.dirty_end = bytes.size();
+    return scan;
+  }
   std::size_t at = 0;
   while (at < bytes.size() && bytes[at] != '\0') {
     Taken taken = TakeJournalRecord(bytes, at, rules);

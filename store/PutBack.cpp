@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
+// The writes recovery decides on: a record's appends and its card put back where they are not,
+// what is written over named.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,7 +17,7 @@
 
 namespace {
 
-void SayPutBack(const std::string& path, std::uint64_t at, const JournalRecord& record) {
+void SayAppendPutBack(const std::string& path, std::uint64_t at, const JournalRecord& record) {
   std::fprintf(stderr,
                "%s: %s: byte %" PRIu64 ": not what the journal's record at byte %" PRIu64
                " holds; put back as it holds it\n",
@@ -25,7 +27,7 @@ void SayPutBack(const std::string& path, std::uint64_t at, const JournalRecord& 
 // Makes file |name| hold the bytes each of |records| appends to it, at its recorded length (at
 // the end of a file found shorter), writing only what differs. One read takes in every append
 // they put there; what follows an append written is the later records' to put back.
-bool ApplyAppendsTo(const std::vector<JournalRecord>& records, const std::string& name) {
+bool PutAppendsBackTo(const std::vector<JournalRecord>& records, const std::string& name) {
   const std::string path = DataPath(name);
   // Opened for writing only once something must be written: whoever may read the books can
   // then take the lock while all is in place.
@@ -54,7 +56,7 @@ bool ApplyAppendsTo(const std::vector<JournalRecord>& records, const std::string
       if (found == append.bytes) continue;
       // A file cut short ends in a part of the bytes, or none: filling it is the ordinary case
       // of a change cut off or of writes lost. Other bytes there were written by someone else.
-      if (!append.bytes.starts_with(found)) SayPutBack(path, at, record);
+      if (!append.bytes.starts_with(found)) SayAppendPutBack(path, at, record);
       if (!writable) {
         CloseFile(fd);
         fd = OpenDataFile(path, O_RDWR);
@@ -74,11 +76,11 @@ bool ApplyAppendsTo(const std::vector<JournalRecord>& records, const std::string
 
 }  // namespace
 
-bool ApplyAppends(const std::vector<JournalRecord>& records) {
+bool PutAppendsBack(const std::vector<JournalRecord>& records) {
   std::set<std::string_view> done;
   for (const JournalRecord& record : records) {
     for (const AppendAt& append : record.change.appends) {
-      if (done.insert(append.name).second && !ApplyAppendsTo(records, append.name)) return false;
+      if (done.insert(append.name).second && !PutAppendsBackTo(records, append.name)) return false;
     }
   }
   return true;
@@ -89,21 +91,13 @@ std::optional<std::string> ReadCard(const BookRules& rules) {
   return ReadFilePrefix(DataPath(rules.card_name), kLongestCard + 1);
 }
 
-CardFound FindCard(const Journal& journal, const std::optional<std::string>& card) {
-  const std::vector<JournalRecord>& records = journal.scan.records;
-  const auto last = std::find_if(records.rbegin(), records.rend(), [](const JournalRecord& r) {
-    return !r.change.card_line.empty();
-  });
-  if (last == records.rend() || (card && *card == last->change.card_line)) {
-    return CardFound::kInPlace;
+bool PutCardBack(const BookRules& rules, const JournalRecord& record, bool over_whole_card) {
+  const std::string path = DataPath(rules.card_name);
+  if (over_whole_card) {
+    std::fprintf(stderr,
+                 "%s: %s: an earlier card of the journal's; put back as its record at byte %" PRIu64
+                 " holds it\n",
+                 program_invocation_short_name, path.c_str(), record.offset);
   }
-  if (!card || !journal.rules.is_card_line(*card)) return CardFound::kLost;
-  for (auto it = records.begin(); it != last.base(); ++it) {
-    const Change& change = it->change;
-    if (!change.before_known || *card == change.card_before ||
-        (&*it != &*last && *card == change.card_line)) {
-      return CardFound::kEarlier;
-    }
-  }
-  return CardFound::kOutside;
+  return ReplaceFile(path, record.change.card_line, false);
 }
