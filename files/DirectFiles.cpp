@@ -3,6 +3,7 @@
 // DirectSync.cpp, so that a benchmark can count them or make them free.
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,8 @@ ssize_t SeamWrite(int fd, const void* bytes, std::size_t size, off_t offset) {
 }
 
 int SeamTruncate(int fd, off_t length) { return ftruncate(fd, length); }
+int SeamChangeMode(int fd, mode_t mode) { return fchmod(fd, mode); }
+int SeamChangeOwner(int fd, uid_t owner, gid_t group) { return fchown(fd, owner, group); }
 
 int SeamRename(const char* from, const char* to, unsigned flags) {
   return renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);

@@ -25,9 +25,10 @@ bool KeepModeOf(int fd, const struct stat& old) {
   struct stat now {};
   if (fstat(fd, &now) != 0) return false;
   if (now.st_uid != old.st_uid || now.st_gid != old.st_gid) {
-    (void)fchown(fd, geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1), old.st_gid);
+    (void)SeamChangeOwner(fd, geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1), old.st_gid);
   }
-  return (now.st_mode & 07777) == (old.st_mode & 07777) || fchmod(fd, old.st_mode & 07777) == 0;
+  return (now.st_mode & 07777) == (old.st_mode & 07777) ||
+         SeamChangeMode(fd, old.st_mode & 07777) == 0;
 }
 
 // Creates the file beside, exclusively, after removing one that a process which died before

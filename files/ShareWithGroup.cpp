@@ -16,10 +16,11 @@ void ShareWithGroup(int fd, const std::string& path) {
   const bool group_directory = (dir.st_mode & S_IWGRP) != 0 && (dir.st_mode & S_IWOTH) == 0;
   if (!group_directory || !S_ISREG(file.st_mode) || file.st_uid != geteuid()) return;
   // A directory without the set-group-ID bit leaves the creator's own group.
-  if (file.st_gid != dir.st_gid && fchown(fd, static_cast<uid_t>(-1), dir.st_gid) != 0) return;
+  const uid_t same_owner = static_cast<uid_t>(-1);
+  if (file.st_gid != dir.st_gid && SeamChangeOwner(fd, same_owner, dir.st_gid) != 0) return;
   const mode_t mode = file.st_mode & 07777;
   const mode_t shared = mode | S_IRGRP | S_IWGRP;
-  if (shared != mode) (void)fchmod(fd, shared);
+  if (shared != mode) (void)SeamChangeMode(fd, shared);
 }
 
 int OpenCreating(const std::string& path, int flags) {
