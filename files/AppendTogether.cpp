@@ -55,6 +55,29 @@ void TakeBack(const OpenFile& file) {
 
 }  // namespace
 
+int OpenForAppend(const std::string& path) {
+  return OpenDataFile(path, O_WRONLY | O_APPEND | O_CREAT);
+}
+
+bool AppendDurably(int fd, std::string_view bytes, const std::string& path) {
+  struct stat before {};
+  if (fstat(fd, &before) != 0) {
+    ReportFileError(path);
+    return false;
+  }
+  const auto length = static_cast<std::uint64_t>(before.st_size);
+  if (!WriteAllAt(fd, bytes, length) || SeamSync(fd) != 0) {
+    const int saved = errno;
+    // A part written would be misread later, and a line whose flush failed may or may not be
+    // on the disk: either way the caller reports the write as failed, so nothing may stay.
+    (void)SeamTruncate(fd, before.st_size);
+    errno = saved;
+    ReportFileError(path);
+    return false;
+  }
+  return true;
+}
+
 std::size_t AppendTogether(std::span<const Append> appends) {
   std::vector<OpenFile> open(appends.size());
   for (std::size_t i = 0; i < appends.size(); ++i) open[i].path = appends[i].path;

@@ -2,7 +2,6 @@
 // Replacing a file whole: a new file written beside it under a name of the system's own, then
 // renamed over it, so that a reader sees the old content or the new one and never a mix.
 #include <fcntl.h>
-#include <limits.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <cerrno>
 
 #include "DataFiles.h"
+#include "DirectoryRules.h"
 #include "FileSeam.h"
 
 namespace {
@@ -44,20 +44,6 @@ int CreateBeside(const std::string& beside) {
 
 }  // namespace
 
-bool WriteAllAt(int fd, std::string_view bytes, std::uint64_t offset) {
-  while (!bytes.empty()) {
-    const ssize_t n = SeamWrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-    offset += static_cast<std::uint64_t>(n);
-  }
-  return true;
-}
-
 bool MoveOver(const std::string& beside, const std::string& real) {
   // Swapped, then the old one removed, rather than renamed over: a rename over a file makes
   // the file system write the new one's blocks out at once, which costs more than the tag's
@@ -68,11 +54,6 @@ bool MoveOver(const std::string& beside, const std::string& real) {
     return true;
   }
   return SeamRename(beside.c_str(), real.c_str(), 0) == 0;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
 std::optional<std::string> WriteBeside(const std::string& real, std::string_view bytes,
@@ -102,38 +83,16 @@ std::optional<std::string> WriteBeside(const std::string& real, std::string_view
 }
 
 bool ReplaceFile(const std::string& path, std::string_view bytes, bool durable) {
-  const auto found = RealPathOf(path);
-  if (!found) return false;
-  const std::string& real = *found;
-  const auto beside = WriteBeside(real, bytes, durable);
+  const auto real = RealPathOf(path);
+  if (!real) return false;
+  const auto beside = WriteBeside(*real, bytes, durable);
   if (!beside) return false;
-  if (!MoveOver(*beside, real)) {
+  if (!MoveOver(*beside, *real)) {
     const int saved = errno;
     (void)SeamRemove(beside->c_str());
     errno = saved;
     ReportFileError(path);
     return false;
   }
-  return !durable || SyncDirectoryOf(real);
-}
-
-bool SyncFileAt(const std::string& path) {
-  const int fd = OpenDataFile(path, O_RDONLY);
-  if (fd < 0) {
-    if (errno == ENOENT) ReportFileError(path);
-    return false;
-  }
-  bool ok = SeamSync(fd) == 0;
-  if (close(fd) != 0) ok = false;
-  if (!ok) ReportFileError(path);
-  return ok;
-}
-
-bool SyncDirectoryOf(const std::string& path) {
-  const std::string dir = DirectoryOf(path);
-  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  bool ok = fd >= 0 && SeamSyncDirectory(fd) == 0;
-  if (fd >= 0 && close(fd) != 0) ok = false;
-  if (!ok) ReportFileError(dir);
-  return ok;
+  return !durable || SyncDirectoryOf(*real);
 }
