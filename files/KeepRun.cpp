@@ -1,6 +1,4 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "KeepRun.h"
-
 #include <stdio.h>
 #include <sys/stat.h>
 

@@ -13,7 +13,6 @@
 
 #include "DataDir.h"
 #include "DataFiles.h"
-#include "KeepRun.h"
 
 namespace {
 
