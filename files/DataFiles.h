@@ -109,7 +109,9 @@ inline constexpr int kLockWaitSeconds = 10;
 // the system tells it; a wait ends without the lock after kLockWaitSeconds (ETIMEDOUT), or at
 // once on a SIGINT the caller holds blocked (EINTR), since a Ctrl-C is then waiting for nothing.
 // The descriptor that holds the lock, or -1 (without |wait| and held elsewhere: EWOULDBLOCK,
-// not said); the kernel drops the lock when its last holder closes it or dies.
+// not said); the kernel drops the lock when its last holder closes it or dies. A wait takes
+// over the process's SIGALRM (handler and mask) and ITIMER_REAL timer, which no other thread
+// may use meanwhile, then puts both back: an armed timer less the wait, due at once if spent.
 int LockFile(const std::string& path, bool wait = true);
 
 // Takes an exclusive advisory lock on the open file |fd| (named |path|), waiting as LockFile
@@ -117,7 +119,7 @@ int LockFile(const std::string& path, bool wait = true);
 int LockOpenFile(int fd, const std::string& path);
 
 // Releases a lock taken by LockFile; -1 is ignored.
-void UnlockFile(int fd);
+inline void UnlockFile(int fd) { CloseFile(fd); }
 
 // Opens |path| (a report) for appending as OpenDataFile opens it, creating it when missing.
 int OpenForAppend(const std::string& path);
