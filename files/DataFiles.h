@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -30,6 +31,12 @@ std::string DirectoryOf(const std::string& path);
 
 // Flushes the directory that holds |path|: entries created, renamed or removed there.
 [[nodiscard]] bool SyncDirectoryOf(const std::string& path);
+
+// Renames |from| to the first of name_for(1) ... name_for(count) that no entry has taken, never
+// replacing one, and returns it; each name is asked for once, in order, up to the one taken or
+// the first rename that fails otherwise. Nothing (EEXIST: all were taken); prints nothing.
+std::optional<std::string> RenameToFreeName(const std::string& from, int count,
+                                            const std::function<std::string(int)>& name_for);
 
 // Closes |fd| if it is open, leaving errno as it was; -1 is ignored.
 void CloseFile(int fd);

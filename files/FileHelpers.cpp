@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The small helpers every other file here builds on; they call nothing in files/ but the seam.
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -77,6 +78,17 @@ bool SyncDirectoryOf(const std::string& path) {
   if (fd >= 0 && close(fd) != 0) ok = false;
   if (!ok) ReportFileError(dir);
   return ok;
+}
+
+std::optional<std::string> RenameToFreeName(const std::string& from, int count,
+                                            const std::function<std::string(int)>& name_for) {
+  for (int n = 1; n <= count; ++n) {
+    std::string to = name_for(n);
+    // Never over an entry: a name taken, even by a link another user planted, is passed over.
+    if (SeamRename(from.c_str(), to.c_str(), RENAME_NOREPLACE) == 0) return to;
+    if (errno != EEXIST) break;
+  }
+  return std::nullopt;
 }
 
 void CloseFile(int fd) {
