@@ -11,8 +11,15 @@
 #include <string>
 #include <string_view>
 
-// Path of data file |name|: in the directory $FARE_DATA_DIR when that is set and not empty,
-// otherwise in "../../". Whether the directory exists is left to the file operations.
+// The data directory as chosen: $FARE_DATA_DIR when that is set and not empty
+// (|from_environment|), otherwise the built-in default ("../../" unless the build names one).
+struct DataDirectory {
+  std::string name;
+  bool from_environment = false;
+};
+DataDirectory ChosenDataDirectory();
+
+// Path of data file |name| in that directory, which need not exist.
 std::string DataPath(std::string_view name);
 
 // Prints the detail "prog: path: reason" for errno, or "prog: path: what"; errno stays.

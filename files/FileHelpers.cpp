@@ -12,17 +12,20 @@
 #include "DataFiles.h"
 #include "FileSeam.h"
 
-std::string DataPath(std::string_view name) {
-  // Without FARE_DATA_DIR a build in the checkout keeps the designed ../../; an installed
-  // program is built with a fixed directory, since ../../ of wherever a user starts it may be
-  // the root directory.
-#ifdef FARE_DEFAULT_DATA_DIR
-  constexpr const char* kDefaultDir = FARE_DEFAULT_DATA_DIR;
-#else
-  constexpr const char* kDefaultDir = "../../";
+// Without FARE_DATA_DIR a build in the checkout keeps the designed ../../; an installed program
+// is built with a fixed directory, since ../../ of wherever a user starts it may be the root.
+#ifndef FARE_DEFAULT_DATA_DIR
+#define FARE_DEFAULT_DATA_DIR "../../"
 #endif
+
+DataDirectory ChosenDataDirectory() {
   const char* dir = std::getenv("FARE_DATA_DIR");
-  std::string path(dir == nullptr || *dir == '\0' ? kDefaultDir : dir);
+  if (dir == nullptr || *dir == '\0') return {FARE_DEFAULT_DATA_DIR, false};
+  return {dir, true};
+}
+
+std::string DataPath(std::string_view name) {
+  std::string path = ChosenDataDirectory().name;
   if (path.back() != '/') path += '/';
   return path.append(name);
 }
