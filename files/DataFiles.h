@@ -97,20 +97,17 @@ std::optional<std::string> WriteBeside(const std::string& real, std::string_view
 // blocks and all, goes to a name of its own beside it, and a new empty log takes its place.
 // The name under which the run of the log |log_name| ("1111.txt") that a start at |start|
 // (seconds since the epoch) ends is kept: "1111.txt.run-20261208T130502Z". The start is written
-// in UTC, so that a station's kept runs sort by the time of their start whatever the time zone
-// and its summer time; |sequence| 2 to 99 appends "-02" to "-99" for further starts within the
-// same second, which still sort in order.
+// in UTC, so that a station's kept runs sort by the time of their start whatever the time zone;
+// |sequence| 2 to 99 appends "-02" to "-99" for further starts within the same second.
 std::string KeptRunName(const std::string& log_name, std::int64_t start, int sequence = 1);
 
-// Empties the log |path| durably, as a terminal's start does, keeping its
-// lines: the file the log names (its links followed as RealPathOf follows them, and left links)
-// is swapped in one step with a new empty file of its mode and group, which was first put in
-// the directory of that file under the first free KeptRunName of the log's name for |start|. So a
-// power cut leaves either the old log in place (and perhaps an empty kept run) or the new empty log
-// with the old lines kept. A missing or empty log is only replaced, as there is nothing to keep.
-// Needs the card lock and the station's lock, and the journal checkpointed, so that no record
-// puts lines into either file later. False, with the detail on standard error, when it could
-// not; the old lines then stand in the log or in the kept run, never nowhere.
+// Empties the log |path| durably, as a terminal's start does, keeping its lines: the file the
+// log names (through its links as RealPathOf follows them; they stay) is swapped in one step
+// with a new empty file of its mode and group, first put beside it under the first free
+// KeptRunName for |start|. A power cut leaves the old log in place (perhaps with an empty kept
+// run) or the new empty log with the old lines kept; a missing or empty log is only replaced.
+// Needs every writer of the log held off, with nothing pending that could still add lines.
+// False, with the detail said, when it could not; the old lines then stand in one of the two.
 [[nodiscard]] bool KeepRun(const std::string& path, std::int64_t start);
 
 // How long LockFile waits for a lock another process holds before it says so, and gives up.

@@ -52,9 +52,8 @@ bool KeepRun(const std::string& path, std::int64_t start) {
     ReportFileError(kept);
     return false;
   }
-  // One swap: at no moment is there no log, and the old lines are in one of the two names.
-  // Should it fail, the empty file is left as an empty kept run: had the swap been made after
-  // all, removing that name would destroy the lines.
+  // One swap: at no moment is there no log, and the old lines are in one of the two names. A
+  // failed one leaves an empty kept run: were it made after all, removing that would lose them.
   if (SeamRename(kept.c_str(), real.c_str(), RENAME_EXCHANGE) != 0) {
     ReportFileError(path);
     return false;

@@ -18,9 +18,8 @@ namespace {
 // it is the only file the programs ever remove.
 constexpr std::string_view kBesideSuffix = ".farecard-new";
 
-// Gives the new file |fd| the owner (root may set it), the group and the mode of the file it
-// replaces, where they differ: a card in a group's shared directory stays the group's. A
-// failure to keep the owner or the group is no reason to refuse the card.
+// Gives the new file |fd| the owner (root may set it), group and mode of the file it replaces:
+// a group's file stays the group's. An owner or group it cannot give is no reason to refuse.
 bool KeepModeOf(int fd, const struct stat& old) {
   struct stat now {};
   if (fstat(fd, &now) != 0) return false;
@@ -31,8 +30,7 @@ bool KeepModeOf(int fd, const struct stat& old) {
          SeamChangeMode(fd, old.st_mode & 07777) == 0;
 }
 
-// Creates the file beside, exclusively, after removing one that a process which died before
-// its rename left there.
+// Creates the file beside, exclusively, after removing one left by a process that died.
 int CreateBeside(const std::string& beside) {
   constexpr int kFlags = O_WRONLY | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   int fd = OpenCreating(beside, kFlags);
@@ -45,10 +43,9 @@ int CreateBeside(const std::string& beside) {
 }  // namespace
 
 bool MoveOver(const std::string& beside, const std::string& real) {
-  // Swapped, then the old one removed, rather than renamed over: a rename over a file makes
-  // the file system write the new one's blocks out at once, which costs more than the tag's
-  // own flush, and the journal has them already. Where the swap is not to be had (no file to
-  // swap with, or a file system without it), the plain rename.
+  // Swapped, then the old one removed, rather than renamed over: a rename over a file makes the
+  // file system write the new one's blocks out at once, which costs more than the caller's own
+  // flush and buys it nothing. Without a swap (no file, or a file system without), a rename.
   if (SeamRename(beside.c_str(), real.c_str(), RENAME_EXCHANGE) == 0) {
     (void)SeamRemove(beside.c_str());  // a leftover is removed before the next one is written
     return true;
@@ -61,8 +58,7 @@ std::optional<std::string> WriteBeside(const std::string& real, std::string_view
   const std::string beside = real + std::string(kBesideSuffix);
   struct stat old {};
   const bool replacing = stat(real.c_str(), &old) == 0;
-  // Only a file can be replaced by one: a directory of the card's name would take a commit
-  // whose card could never be put in place.
+  // Only a file can be replaced by one: content for a directory could never be put in place.
   if (replacing && !S_ISREG(old.st_mode)) {
     errno = EISDIR;
     ReportFileError(real);
