@@ -2,7 +2,6 @@
 #include "BookFiles.h"
 #include "Clock.h"
 #include "DataFiles.h"
-#include "KeepRun.h"
 #include "LogFile.h"
 #include "WhatTerm.h"
 

@@ -33,8 +33,8 @@ std::string DataDirectoryInUse() {
 // What chose that directory: FARE_DATA_DIR, or the built-in default, which a build from the
 // source takes relative to the working directory.
 std::string DataDirectoryOrigin() {
-  const char* set = std::getenv("FARE_DATA_DIR");
-  if (set != nullptr && *set != '\0') return std::string("set by FARE_DATA_DIR=") + set;
+  const DataDirectory chosen = ChosenDataDirectory();
+  if (chosen.from_environment) return "set by FARE_DATA_DIR=" + chosen.name;
   const std::string default_dir = DataPath("");
   if (default_dir.front() == '/') return "the default; FARE_DATA_DIR names another";
   return "the default: " + default_dir + " of the working directory; FARE_DATA_DIR names another";

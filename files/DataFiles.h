@@ -1,86 +1,90 @@
 // SPDX-License-Identifier: Apache-2.0
 // The data directory and the few helpers that own every open, write, sync, rename and close of
-// a data file; every change goes through the file seam (FileSeam.h). Every helper that fails
-// prints one detail line on standard error ("prog: path: reason") and leaves errno as the
-// failing call set it.
+// a data file, every change through the file seam (FileSeam.h). A helper that fails leaves errno
+// as the failing call set it and, unless said otherwise, prints a detail on standard error.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include <sys/types.h>
+// The data directory as chosen: $FARE_DATA_DIR when that is set and not empty
+// (|from_environment|), otherwise the built-in default ("../../" unless the build names one).
+struct DataDirectory {
+  std::string name;
+  bool from_environment = false;
+};
+DataDirectory ChosenDataDirectory();
 
-// Path of data file |name|: in the directory $FARE_DATA_DIR when that is set and not empty,
-// otherwise in "../../". Whether the directory exists is left to the file operations.
+// Path of data file |name| in that directory, which need not exist.
 std::string DataPath(std::string_view name);
 
-// Reads at most |limit| bytes of |path|. Nothing when it cannot be opened or read, errno telling
-// why (ENOENT: there is no such file); no detail line is printed, since a missing file is an
-// ordinary answer for the callers.
-std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t limit);
+// Prints the detail "prog: path: reason" for errno, or "prog: path: what"; errno stays.
+void ReportFileError(const std::string& path);
+void ReportFileProblem(const std::string& path, const std::string& what);
 
-// Reads at most |limit| bytes of |fd| from |offset| on. Nothing when a read fails, errno set.
+// Reads at most |limit| bytes of |fd| from |offset| on. Nothing when a read fails; prints nothing.
 std::optional<std::string> ReadFrom(int fd, std::size_t limit, std::uint64_t offset = 0);
 
 // Writes all of |bytes| to |fd| at |offset|, retrying after interruptions and short writes.
-// False on failure, errno set (ENOSPC for a write that wrote nothing); prints nothing.
+// False on failure (ENOSPC for a write that wrote nothing); prints nothing.
 bool WriteAllAt(int fd, std::string_view bytes, std::uint64_t offset);
-
-// The file that |path| names once every symbolic link is followed; |path| itself when it is no
-// link. The file need not exist. In a directory that everyone may write to and whose sticky bit
-// is set, a link is followed only when it belongs to the user running the program or to the
-// directory's owner; nothing (detail on standard error) for any other link, and for a loop.
-std::optional<std::string> RealPathOf(const std::string& path);
-
-// Opens a file a person names (the card, a log, a report) through its links as RealPathOf
-// follows them, then with |flags|; with O_CREAT as OpenCreating does. A file opened for writing
-// that has a second name in such a shared directory is refused. -1, errno set, on failure,
-// named on standard error but for a file that is not there to read (ENOENT).
-int OpenDataFile(const std::string& path, int flags);
-
-// Opens one of the system's own files (a lock, the journal) for reading and writing, or for
-// reading only where it may not be written (|writable| tells), never through a link and never
-// waiting on a FIFO. A missing one is created exclusively (OpenCreating) when |create|,
-// and is otherwise -1 with errno ENOENT and nothing said. A file it finds is used only when
-// MayTrust says so; otherwise it is left untouched and -1 is returned (errno EPERM), named on
-// standard error like any other failure.
-int OpenOwnFile(const std::string& path, bool create, bool& writable);
-
-// Whether the system's own file |fd|, found at |path|, may be trusted: a plain file with no other
-// name, that nobody outside the directory's group can write; in a directory everyone may write
-// to, it must also belong to the user running the program, to root or to the directory's owner.
-bool MayTrust(const std::string& path, int fd);
-
-// Whether the entry |path| (a file written beside another that a killed program left) may be
-// removed: it was made by the user running the program, root or the directory's owner, or in
-// a directory that only its owner and group may write to.
-bool MayRemove(const std::string& path);
-
-// Opens |path| with |flags| through the file seam, creating it when missing (0666 less the
-// umask), then shares it as ShareWithGroup does. -1, errno set, when it cannot; prints nothing.
-// Every file the programs make is made here.
-int OpenCreating(const std::string& path, int flags);
-
-// In a data directory its group may write and others may not, gives the file |fd|, found at
-// |path|, when it is the running user's, the directory's group and the group's permission to
-// read and write it, whatever the umask: every member can then go on with it. Elsewhere, and
-// for another user's file, changes nothing. A failure changes nothing and is not reported.
-void ShareWithGroup(int fd, const std::string& path);
 
 // The directory part of |path|, with its slash: "../../" for "../../usercard.txt".
 std::string DirectoryOf(const std::string& path);
 
+// Flushes the directory that holds |path|: entries created, renamed or removed there.
+[[nodiscard]] bool SyncDirectoryOf(const std::string& path);
+
+// Renames |from| to the first of name_for(1) ... name_for(count) that no entry has taken, never
+// replacing one, and returns it; each name is asked for once, in order, up to the one taken or
+// the first rename that fails otherwise. Nothing (EEXIST: all were taken); prints nothing.
+std::optional<std::string> RenameToFreeName(const std::string& from, int count,
+                                            const std::function<std::string(int)>& name_for);
+
+// Closes |fd| if it is open, leaving errno as it was; -1 is ignored.
+void CloseFile(int fd);
+
+// Opens |path| with |flags| through the seam, creating it when missing, as every file the
+// programs make is created: 0666 less the umask and, in a directory its group may write and
+// others may not, the group's to read and write. Prints nothing.
+int OpenCreating(const std::string& path, int flags);
+
+// The file that |path| names once every symbolic link is followed (the file need not exist). In
+// a sticky directory that everyone may write to, a link is followed only when it is the running
+// user's or the directory's owner's; nothing for any other link, and for a loop.
+std::optional<std::string> RealPathOf(const std::string& path);
+
+// Opens a file a person names (the card, a log, a report) through its links as RealPathOf
+// follows them, with |flags| (O_CREAT as OpenCreating makes a file); refuses to write one with a
+// second name in such a directory. -1 on failure, said but for a missing file to read (ENOENT).
+int OpenDataFile(const std::string& path, int flags);
+
+// Reads at most |limit| bytes of |path|. Nothing when it cannot be opened (as OpenDataFile says;
+// a missing file, ENOENT, is an ordinary answer for the callers) or read (not said).
+std::optional<std::string> ReadFilePrefix(const std::string& path, std::size_t limit);
+
+// Flushes the data of the file |path| names.
+[[nodiscard]] bool SyncFileAt(const std::string& path);
+
+// Opens one of the system's own files (a lock, or one a layer above keeps) to read and write,
+// or only to read where it may not be written (|writable| tells), never through a link nor
+// waiting on a FIFO. A missing one is created exclusively when |create|, else is -1 (ENOENT)
+// and not said. One found is used only when nobody the directory does not trust can have made
+// or can write it; otherwise it is left untouched and -1 is returned (EPERM).
+int OpenOwnFile(const std::string& path, bool create, bool& writable);
+
 // Writes |bytes| into a new file beside |real| (a file's real path) under a name of the
-// system's own, with the mode and group of |real| (shared as ShareWithGroup shares), or as
-// OpenCreating makes a file when |real| does not exist; synced when |durable|. Returns its path, or
+// system's own, with the mode and group of |real| (shared with a group as OpenCreating shares),
+// or as OpenCreating makes a file when |real| does not exist; synced when |durable|. Its path;
 // nothing when it could not be written (then no such file is left) or |real| is no regular file.
 std::optional<std::string> WriteBeside(const std::string& real, std::string_view bytes,
                                        bool durable);
 
 // Puts the file |beside| (from WriteBeside) in place of the file |real|, which any reader then
-// sees whole, old or new. No flush. False, errno set, when it could not.
+// sees whole, old or new. No flush. False when it could not; prints nothing.
 [[nodiscard]] bool MoveOver(const std::string& beside, const std::string& real);
 
 // Replaces the file that |path| names (following symbolic links, which stay links) with one
@@ -88,40 +92,37 @@ std::optional<std::string> WriteBeside(const std::string& real, std::string_view
 // the new, whole. When |durable|, the new content and its directory entry are flushed.
 [[nodiscard]] bool ReplaceFile(const std::string& path, std::string_view bytes, bool durable);
 
-// Flushes the data of the file |path| names.
-[[nodiscard]] bool SyncFileAt(const std::string& path);
+// A terminal's start keeps the lines of the run before instead of destroying them: the log, its
+// blocks and all, goes to a name of its own beside it, and a new empty log takes its place.
+// The name under which the run of the log |log_name| ("1111.txt") that a start at |start|
+// (seconds since the epoch) ends is kept: "1111.txt.run-20261208T130502Z". The start is written
+// in UTC, so that a station's kept runs sort by the time of their start whatever the time zone;
+// |sequence| 2 to 99 appends "-02" to "-99" for further starts within the same second.
+std::string KeptRunName(const std::string& log_name, std::int64_t start, int sequence = 1);
 
-// Flushes the directory that holds |path|: entries created, renamed or removed there.
-[[nodiscard]] bool SyncDirectoryOf(const std::string& path);
+// Empties the log |path| durably, as a terminal's start does, keeping its lines: the file the
+// log names (through its links as RealPathOf follows them; they stay) is swapped in one step
+// with a new empty file of its mode and group, first put beside it under the first free
+// KeptRunName for |start|. A power cut leaves the old log in place (perhaps with an empty kept
+// run) or the new empty log with the old lines kept; a missing or empty log is only replaced.
+// Needs every writer of the log held off, with nothing pending that could still add lines.
+// False, with the detail said, when it could not; the old lines then stand in one of the two.
+[[nodiscard]] bool KeepRun(const std::string& path, std::int64_t start);
 
-// Opens |path| (a report) for appending, as OpenDataFile opens a file, creating it when
-// missing. Returns the descriptor, or -1 with the detail on standard error.
-int OpenForAppend(const std::string& path);
-
-// Appends |bytes| to |fd| with one write and flushes it. A write that fails, whole or in part,
-// leaves nothing of |bytes| behind (|path| only names the file in the detail line).
-[[nodiscard]] bool AppendDurably(int fd, std::string_view bytes, const std::string& path);
-
-// How long LockFile waits for a lock another process holds before it says so on standard
-// error, and before it gives up.
+// How long LockFile waits for a lock another process holds before it says so, and gives up.
 inline constexpr int kLockWaitNoticeSeconds = 1;
 inline constexpr int kLockWaitSeconds = 10;
 
 // Takes an exclusive advisory lock on |path|, one of the system's own files (OpenOwnFile;
 // created when missing, never replaced), waiting for any holder when |wait|. A wait past
 // kLockWaitNoticeSeconds is told on standard error once, with the holder's process ID where
-// the system tells it; a wait ends without the lock after kLockWaitSeconds (errno ETIMEDOUT),
-// or at once on a SIGINT the caller holds blocked (errno EINTR), since a Ctrl-C is then waiting
-// for nothing. Returns the descriptor that holds the lock, or -1: without |wait| and held
-// elsewhere, errno EWOULDBLOCK and nothing said; otherwise the detail on standard error. The
-// kernel drops the lock when the descriptor's last holder closes it or dies.
+// the system tells it; a wait ends without the lock after kLockWaitSeconds (ETIMEDOUT), or at
+// once on a SIGINT the caller holds blocked (EINTR), since a Ctrl-C is then waiting for nothing.
+// The descriptor that holds the lock, or -1 (without |wait| and held elsewhere: EWOULDBLOCK,
+// not said); the kernel drops the lock when its last holder closes it or dies. A wait takes
+// over the process's SIGALRM (handler and mask) and ITIMER_REAL timer, which no other thread
+// may use meanwhile, then puts both back: an armed timer less the wait, due at once if spent.
 int LockFile(const std::string& path, bool wait = true);
 
 // Releases a lock taken by LockFile; -1 is ignored.
-void UnlockFile(int fd);
-
-// Closes |fd| if it is open; -1 is ignored.
-void CloseFile(int fd);
-
-// Prints "prog: path: reason" for errno on standard error.
-void ReportFileError(const std::string& path);
+inline void UnlockFile(int fd) { CloseFile(fd); }

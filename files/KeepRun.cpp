@@ -1,39 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "KeepRun.h"
-
 #include <stdio.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <optional>
 
 #include "DataFiles.h"
 #include "FileSeam.h"
 
-namespace {
-
-constexpr int kMostRunsASecond = 99;
-
-// Moves the empty file |beside| to the first KeptRunName that nobody has taken in |dir|: a name
-// found taken, even by a link another user planted, is passed over and never replaced.
-std::optional<std::string> MoveToFreeName(const std::string& beside, const std::string& dir,
-                                          const std::string& log_name, std::int64_t start) {
-  std::string kept;
-  for (int sequence = 1; sequence <= kMostRunsASecond; ++sequence) {
-    kept = dir + KeptRunName(log_name, start, sequence);
-    if (SeamRename(beside.c_str(), kept.c_str(), RENAME_NOREPLACE) == 0) return kept;
-    if (errno != EEXIST) break;
-  }
-  const int saved = errno;
-  (void)SeamRemove(beside.c_str());
-  errno = saved;
-  ReportFileError(kept);
-  return std::nullopt;
-}
-
-}  // namespace
+constexpr int kMostRunsASecond = 99;  // as KeptRunName numbers them
 
 std::string KeptRunName(const std::string& log_name, std::int64_t start, int sequence) {
   const auto time = static_cast<std::time_t>(start);
@@ -66,12 +42,19 @@ bool KeepRun(const std::string& path, std::int64_t start) {
   const auto beside = WriteBeside(real, "", true);
   if (!beside) return false;
   const std::string log_name = path.substr(path.rfind('/') + 1);  // npos + 1: all of it
-  const auto kept = MoveToFreeName(*beside, DirectoryOf(real), log_name, start);
-  if (!kept) return false;
-  // One swap: at no moment is there no log, and the old lines are in one of the two names.
-  // Should it fail, the empty file is left as an empty kept run: had the swap been made after
-  // all, removing that name would destroy the lines.
-  if (SeamRename(kept->c_str(), real.c_str(), RENAME_EXCHANGE) != 0) {
+  std::string kept;                                               // the last name tried
+  if (!RenameToFreeName(*beside, kMostRunsASecond, [&](int sequence) {
+        return kept = DirectoryOf(real) + KeptRunName(log_name, start, sequence);
+      })) {
+    const int saved = errno;
+    (void)SeamRemove(beside->c_str());
+    errno = saved;
+    ReportFileError(kept);
+    return false;
+  }
+  // One swap: at no moment is there no log, and the old lines are in one of the two names. A
+  // failed one leaves an empty kept run: were it made after all, removing that would lose them.
+  if (SeamRename(kept.c_str(), real.c_str(), RENAME_EXCHANGE) != 0) {
     ReportFileError(path);
     return false;
   }

@@ -7,8 +7,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -44,10 +46,8 @@ long HolderOf(int fd) {
 // Says on standard error that |path| is held, by whom where known, and |what| is done about it.
 void TellHeld(const std::string& path, int fd, const std::string& what) {
   const long holder = HolderOf(fd);
-  std::string by = "another process";
-  if (holder > 0) by = "process " + std::to_string(holder);
-  std::fprintf(stderr, "%s: %s: held by %s; %s\n", program_invocation_short_name, path.c_str(),
-               by.c_str(), what.c_str());
+  const std::string by = holder > 0 ? "process " + std::to_string(holder) : "another process";
+  ReportFileProblem(path, "held by " + by + "; " + what);
   // Out at once, even where standard error is held back: nothing is locked while waiting.
   std::fflush(stderr);
 }
@@ -60,6 +60,18 @@ bool CtrlCPending() {
 // Set by the interval timer's signal: it only wakes a wait in flock.
 volatile sig_atomic_t ticked = 0;
 void Tick(int) { ticked = 1; }
+
+// Puts back the interval timer |old| that a wait begun at |begun| took over: an armed one with
+// its time left less the wait, or to fire at once when the wait has used that up.
+void RestoreTimer(itimerval old, std::chrono::steady_clock::time_point begun) {
+  const auto spent = std::chrono::steady_clock::now() - begun;
+  const long long left = old.it_value.tv_sec * 1'000'000LL + old.it_value.tv_usec;
+  const long long rest =
+      std::max(1LL, left - std::chrono::duration_cast<std::chrono::microseconds>(spent).count());
+  const auto seconds = static_cast<time_t>(rest / 1'000'000);
+  if (left > 0) old.it_value = {seconds, static_cast<suseconds_t>(rest % 1'000'000)};
+  setitimer(ITIMER_REAL, &old, nullptr);
+}
 
 // Waits in flock, which takes the lock the moment its holder lets go, woken every tick of a
 // real-time interval timer to look at the bounds. The ticks, not the clock, measure the wait,
@@ -76,6 +88,7 @@ int WaitWithTicks(int fd, const std::string& path) {
   sigprocmask(SIG_UNBLOCK, &alarm_set, &old_mask);
   const itimerval every{{0, kTickMicroseconds}, {0, kTickMicroseconds}};
   itimerval old_timer{};
+  const auto begun = std::chrono::steady_clock::now();
   setitimer(ITIMER_REAL, &every, &old_timer);
   constexpr long kTicksASecond = 1'000'000 / kTickMicroseconds;
   int rc = 0;
@@ -91,20 +104,30 @@ int WaitWithTicks(int fd, const std::string& path) {
     }
   }
   const int saved = errno;
-  setitimer(ITIMER_REAL, &old_timer, nullptr);
+  const itimerval stopped{};  // first, so that no tick reaches the handler put back
+  setitimer(ITIMER_REAL, &stopped, nullptr);
   sigprocmask(SIG_SETMASK, &old_mask, nullptr);
   sigaction(SIGALRM, &old_action, nullptr);
+  RestoreTimer(old_timer, begun);  // last, so that one due at once reaches that handler
   errno = saved;
   return rc;
 }
 
-// Takes the lock on |fd| within the bounds LockFile promises. 0 once it is held, otherwise -1
-// with errno set and, for a wait given up, the detail said.
-int TakeWithinBound(int fd, const std::string& path) {
+// Takes the lock on |fd| when nobody holds it: 0, or -1 with errno set (EWOULDBLOCK: held).
+int TryLock(int fd) {
   int rc = 0;
   while ((rc = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
   }
-  return rc == 0 || errno != EWOULDBLOCK ? rc : WaitWithTicks(fd, path);
+  return rc;
+}
+
+// Takes the lock on |fd|, waiting within the bounds LockFile promises. 0 once held; -1 otherwise,
+// the detail said but for a wait given up, which WaitWithTicks has said.
+int TakeWithinBound(int fd, const std::string& path) {
+  int rc = TryLock(fd);
+  if (rc != 0 && errno == EWOULDBLOCK) rc = WaitWithTicks(fd, path);
+  if (rc != 0 && errno != ETIMEDOUT) ReportFileError(path);
+  return rc;
 }
 
 }  // namespace
@@ -113,21 +136,8 @@ int LockFile(const std::string& path, bool wait) {
   bool writable = false;  // a lock needs no more than reading
   const int fd = OpenOwnFile(path, true, writable);
   if (fd < 0) return -1;
-  int rc = 0;
-  if (wait) {
-    rc = TakeWithinBound(fd, path);
-  } else {
-    while ((rc = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-    }
-  }
-  if (rc != 0) {
-    const int saved = errno;
-    if (saved != EWOULDBLOCK && saved != ETIMEDOUT) ReportFileError(path);
-    close(fd);
-    errno = saved;
-    return -1;
-  }
-  return fd;
+  if ((wait ? TakeWithinBound(fd, path) : TryLock(fd)) == 0) return fd;
+  if (!wait && errno != EWOULDBLOCK) ReportFileError(path);
+  CloseFile(fd);
+  return -1;
 }
-
-void UnlockFile(int fd) { CloseFile(fd); }

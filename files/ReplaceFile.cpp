@@ -2,7 +2,6 @@
 // Replacing a file whole: a new file written beside it under a name of the system's own, then
 // renamed over it, so that a reader sees the old content or the new one and never a mix.
 #include <fcntl.h>
-#include <limits.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <cerrno>
 
 #include "DataFiles.h"
+#include "DirectoryRules.h"
 #include "FileSeam.h"
 
 namespace {
@@ -18,20 +18,19 @@ namespace {
 // it is the only file the programs ever remove.
 constexpr std::string_view kBesideSuffix = ".farecard-new";
 
-// Gives the new file |fd| the owner (root may set it), the group and the mode of the file it
-// replaces, where they differ: a card in a group's shared directory stays the group's. A
-// failure to keep the owner or the group is no reason to refuse the card.
+// Gives the new file |fd| the owner (root may set it), group and mode of the file it replaces:
+// a group's file stays the group's. An owner or group it cannot give is no reason to refuse.
 bool KeepModeOf(int fd, const struct stat& old) {
   struct stat now {};
   if (fstat(fd, &now) != 0) return false;
   if (now.st_uid != old.st_uid || now.st_gid != old.st_gid) {
-    (void)fchown(fd, geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1), old.st_gid);
+    (void)SeamChangeOwner(fd, geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1), old.st_gid);
   }
-  return (now.st_mode & 07777) == (old.st_mode & 07777) || fchmod(fd, old.st_mode & 07777) == 0;
+  return (now.st_mode & 07777) == (old.st_mode & 07777) ||
+         SeamChangeMode(fd, old.st_mode & 07777) == 0;
 }
 
-// Creates the file beside, exclusively, after removing one that a process which died before
-// its rename left there.
+// Creates the file beside, exclusively, after removing one left by a process that died.
 int CreateBeside(const std::string& beside) {
   constexpr int kFlags = O_WRONLY | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   int fd = OpenCreating(beside, kFlags);
@@ -43,25 +42,10 @@ int CreateBeside(const std::string& beside) {
 
 }  // namespace
 
-bool WriteAllAt(int fd, std::string_view bytes, std::uint64_t offset) {
-  while (!bytes.empty()) {
-    const ssize_t n = SeamWrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-    offset += static_cast<std::uint64_t>(n);
-  }
-  return true;
-}
-
 bool MoveOver(const std::string& beside, const std::string& real) {
-  // Swapped, then the old one removed, rather than renamed over: a rename over a file makes
-  // the file system write the new one's blocks out at once, which costs more than the tag's
-  // own flush, and the journal has them already. Where the swap is not to be had (no file to
-  // swap with, or a file system without it), the plain rename.
+  // Swapped, then the old one removed, rather than renamed over: a rename over a file makes the
+  // file system write the new one's blocks out at once, which costs more than the caller's own
+  // flush and buys it nothing. Without a swap (no file, or a file system without), a rename.
   if (SeamRename(beside.c_str(), real.c_str(), RENAME_EXCHANGE) == 0) {
     (void)SeamRemove(beside.c_str());  // a leftover is removed before the next one is written
     return true;
@@ -69,18 +53,12 @@ bool MoveOver(const std::string& beside, const std::string& real) {
   return SeamRename(beside.c_str(), real.c_str(), 0) == 0;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-}
-
 std::optional<std::string> WriteBeside(const std::string& real, std::string_view bytes,
                                        bool durable) {
   const std::string beside = real + std::string(kBesideSuffix);
   struct stat old {};
   const bool replacing = stat(real.c_str(), &old) == 0;
-  // Only a file can be replaced by one: a directory of the card's name would take a commit
-  // whose card could never be put in place.
+  // Only a file can be replaced by one: content for a directory could never be put in place.
   if (replacing && !S_ISREG(old.st_mode)) {
     errno = EISDIR;
     ReportFileError(real);
@@ -101,38 +79,16 @@ std::optional<std::string> WriteBeside(const std::string& real, std::string_view
 }
 
 bool ReplaceFile(const std::string& path, std::string_view bytes, bool durable) {
-  const auto found = RealPathOf(path);
-  if (!found) return false;
-  const std::string& real = *found;
-  const auto beside = WriteBeside(real, bytes, durable);
+  const auto real = RealPathOf(path);
+  if (!real) return false;
+  const auto beside = WriteBeside(*real, bytes, durable);
   if (!beside) return false;
-  if (!MoveOver(*beside, real)) {
+  if (!MoveOver(*beside, *real)) {
     const int saved = errno;
     (void)SeamRemove(beside->c_str());
     errno = saved;
     ReportFileError(path);
     return false;
   }
-  return !durable || SyncDirectoryOf(real);
-}
-
-bool SyncFileAt(const std::string& path) {
-  const int fd = OpenDataFile(path, O_RDONLY);
-  if (fd < 0) {
-    if (errno == ENOENT) ReportFileError(path);
-    return false;
-  }
-  bool ok = SeamSync(fd) == 0;
-  if (close(fd) != 0) ok = false;
-  if (!ok) ReportFileError(path);
-  return ok;
-}
-
-bool SyncDirectoryOf(const std::string& path) {
-  const std::string dir = DirectoryOf(path);
-  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  bool ok = fd >= 0 && SeamSyncDirectory(fd) == 0;
-  if (fd >= 0 && close(fd) != 0) ok = false;
-  if (!ok) ReportFileError(dir);
-  return ok;
+  return !durable || SyncDirectoryOf(*real);
 }

@@ -13,10 +13,12 @@
 #include <cstdio>
 
 #include "DataFiles.h"
-#include "FileSeam.h"
 #include "Journal.h"
 
 namespace {
+
+// Damaged journals kept side by side at most; past them, the books wait for someone to look.
+constexpr int kMostDamagedJournals = 999;
 
 // What the card file holds, against the cards of a journal's records.
 enum class CardFound {
@@ -133,13 +135,11 @@ bool KeepDamaged(Journal& journal) {
   if (!journal.writable || !PutRecordsInPlace(journal, outside) || !SyncJournaledBooks(journal)) {
     return false;
   }
-  std::string kept;
-  for (int n = 1; n < 1000 && kept.empty(); ++n) {
-    const std::string name = std::string(kDamagedJournalName) + std::to_string(n);
-    if (SeamRename(path.c_str(), DataPath(name).c_str(), RENAME_NOREPLACE) == 0) kept = name;
-    if (errno != EEXIST) break;
-  }
-  if (kept.empty() || !SyncDirectoryOf(path)) {
+  std::string kept;  // the last name tried
+  if (!RenameToFreeName(path, kMostDamagedJournals, [&](int n) {
+        return DataPath(kept = std::string(kDamagedJournalName) + std::to_string(n));
+      }) ||
+      !SyncDirectoryOf(path)) {
     ReportFileError(path);
     return false;
   }

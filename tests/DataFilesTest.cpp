@@ -13,7 +13,6 @@
 
 #include "DataDir.h"
 #include "DataFiles.h"
-#include "KeepRun.h"
 
 namespace {
 
@@ -21,20 +20,6 @@ TEST(DataFiles, PathsLeadTwoLevelsUp) {
   DataDir dir;
   ASSERT_TRUE(ReplaceFile(DataPath("x.txt"), "abc", false));
   EXPECT_EQ(dir.Read("x.txt"), "abc");
-}
-
-TEST(DataFiles, AppendAddsWholeLinesAndEmptyClears) {
-  DataDir dir;
-  const std::string path = DataPath("1111.txt");
-  for (const char* line : {"first\n", "second\n"}) {
-    const int fd = OpenForAppend(path);
-    ASSERT_GE(fd, 0);
-    EXPECT_TRUE(AppendDurably(fd, line, path));
-    CloseFile(fd);
-  }
-  EXPECT_EQ(dir.Read("1111.txt"), "first\nsecond\n");
-  EXPECT_TRUE(ReplaceFile(path, "", true));
-  EXPECT_EQ(dir.Read("1111.txt"), "");
 }
 
 // The log's old file becomes the kept run, named after the start in UTC, blocks and all (the
@@ -98,15 +83,9 @@ TEST(DataFiles, FailuresAreReportedNotHidden) {
   DataDir dir;
   testing::internal::CaptureStderr();
   EXPECT_FALSE(ReplaceFile(DataPath("missing/x.txt"), "abc", true));
-  EXPECT_LT(OpenForAppend(DataPath("missing/1111.txt")), 0);
   EXPECT_FALSE(ReplaceFile(DataPath("missing/1111.txt"), "", true));
-  const int full = open("/dev/full", O_WRONLY);
-  ASSERT_GE(full, 0);
-  EXPECT_FALSE(AppendDurably(full, "line\n", "/dev/full"));
-  close(full);
   const std::string details = testing::internal::GetCapturedStderr();
   EXPECT_NE(details.find("missing/x.txt"), std::string::npos) << details;
-  EXPECT_NE(details.find("/dev/full"), std::string::npos) << details;
   EXPECT_FALSE(dir.Exists("missing"));
 }
 

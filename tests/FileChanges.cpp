@@ -99,6 +99,14 @@ int SeamTruncate(int fd, off_t length) {
   return Made(ftruncate(fd, length), {FileChange::kTruncate, InodeOf(fd), {}, {}, at, {}});
 }
 
+// A change of mode or owner is counted, so that a disk that gives up refuses it as it refuses
+// the rest, but not recorded: a power cut's model keeps names and bytes, which it leaves alone.
+int SeamChangeMode(int fd, mode_t mode) { return Allowed() ? fchmod(fd, mode) : -1; }
+
+int SeamChangeOwner(int fd, uid_t owner, gid_t group) {
+  return Allowed() ? fchown(fd, owner, group) : -1;
+}
+
 // What a power cut keeps is the tests' model to work out, not the disk's: no flush is made.
 int SeamSync(int fd) {
   const bool allowed = Allowed();

@@ -22,7 +22,7 @@ struct FileChange {
 void StartRecording();
 // The changes recorded since StartRecording; recording stops.
 std::vector<FileChange> StopRecording();
-// The number of changes made since StartRecording, recorded or failed.
+// The number of changes counted since StartRecording, made or failed.
 std::size_t ChangesMade();
 
 // From the |step|-th change on (counted from 1 since this call), |count| changes (every one by

@@ -15,7 +15,7 @@
 
 #include "ConsoleTexts.h"
 #include "DataDir.h"
-#include "KeepRun.h"
+#include "DataFiles.h"
 #include "Ledger.h"
 #include "Process.h"
 #include "Station.h"

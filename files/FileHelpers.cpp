@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: Apache-2.0
+// The small helpers every other file here builds on; they call nothing in files/ but the seam.
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "DataFiles.h"
+#include "FileSeam.h"
+
+// Without FARE_DATA_DIR a build in the checkout keeps the designed ../../; an installed program
+// is built with a fixed directory, since ../../ of wherever a user starts it may be the root.
+#ifndef FARE_DEFAULT_DATA_DIR
+#define FARE_DEFAULT_DATA_DIR "../../"
+#endif
+
+DataDirectory ChosenDataDirectory() {
+  const char* dir = std::getenv("FARE_DATA_DIR");
+  if (dir == nullptr || *dir == '\0') return {FARE_DEFAULT_DATA_DIR, false};
+  return {dir, true};
+}
+
+std::string DataPath(std::string_view name) {
+  std::string path = ChosenDataDirectory().name;
+  if (path.back() != '/') path += '/';
+  return path.append(name);
+}
+
+void ReportFileProblem(const std::string& path, const std::string& what) {
+  const int saved = errno;
+  // Standard output is not flushed: the terminal holds its console back under the card lock. The
+  // message line after the detail still follows it, as standard error goes out first.
+  std::fprintf(stderr, "%s: %s: %s\n", program_invocation_short_name, path.c_str(), what.c_str());
+  errno = saved;
+}
+
+void ReportFileError(const std::string& path) { ReportFileProblem(path, std::strerror(errno)); }
+
+std::optional<std::string> ReadFrom(int fd, std::size_t limit, std::uint64_t offset) {
+  std::string text(limit, '\0');
+  std::size_t used = 0;
+  while (used < limit) {
+    const ssize_t n =
+        pread(fd, text.data() + used, limit - used, static_cast<off_t>(offset + used));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  text.resize(used);
+  return text;
+}
+
+bool WriteAllAt(int fd, std::string_view bytes, std::uint64_t offset) {
+  while (!bytes.empty()) {
+    const ssize_t n = SeamWrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+    offset += static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+bool SyncDirectoryOf(const std::string& path) {
+  const std::string dir = DirectoryOf(path);
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool ok = fd >= 0 && SeamSyncDirectory(fd) == 0;
+  if (fd >= 0 && close(fd) != 0) ok = false;
+  if (!ok) ReportFileError(dir);
+  return ok;
+}
+
+std::optional<std::string> RenameToFreeName(const std::string& from, int count,
+                                            const std::function<std::string(int)>& name_for) {
+  for (int n = 1; n <= count; ++n) {
+    std::string to = name_for(n);
+    // Never over an entry: a name taken, even by a link another user planted, is passed over.
+    if (SeamRename(from.c_str(), to.c_str(), RENAME_NOREPLACE) == 0) return to;
+    if (errno != EEXIST) break;
+  }
+  return std::nullopt;
+}
+
+void CloseFile(int fd) {
+  const int saved = errno;
+  if (fd >= 0) close(fd);
+  errno = saved;
+}
