@@ -35,15 +35,13 @@ struct Journal;  // the store's own, open while the books are held
 // The books as the holder of the card lock has them: the lock and the journal, brought up to
 // the card and the files when the lock was taken, kept open for the changes that follow so that
 // a tag reads the journal once. Made by LockBooks; let go by UnlockBooks, or when it ends. It
-// cannot be copied, so that one hold has one owner.
+// can be neither copied nor moved, so that one hold has one owner.
 struct HeldBooks {
   int lock = -1;  // the card lock's descriptor; -1 when nothing is held
   std::unique_ptr<Journal> journal;
   BookRules rules{};
 
-  HeldBooks();
-  HeldBooks(HeldBooks&& other) noexcept;
-  HeldBooks& operator=(HeldBooks&& other) noexcept;
+  explicit HeldBooks(const BookRules& books_rules);  // LockBooks
   ~HeldBooks();
 };
 

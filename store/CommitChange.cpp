@@ -21,9 +21,9 @@ struct Staged {
   std::string beside;      // the new card, beside it
 };
 
-// Opens the file |append| goes to (creating it when |create|) into |fd| and notes where it ends.
-// Only a regular file takes appends: a device or a FIFO in its place would take the record and
-// never the bytes. A missing file without |create| is false with errno ENOENT, and nothing said.
+// Opens the file |append| goes to (creating it when |create|; else a missing one is ENOENT, not
+// said) into |fd| and notes where it ends. Only a regular file: a device or a FIFO there would
+// take the record and never the bytes.
 bool StageAppend(AppendAt& append, bool create, int& fd) {
   const std::string path = DataPath(append.name);
   fd = OpenDataFile(path, O_RDWR | (create ? O_CREAT : 0));
@@ -60,9 +60,8 @@ bool StageAppends(Change& change, Staged& staged, std::size_t& failed) {
   return true;
 }
 
-// The card the change is decided on is the one the card file holds now; the record keeps it, so
-// that recovery can tell that card, given back by a disk that lost writes, from one written since
-// by someone else.
+// The record keeps the card the change is decided on, so that recovery can tell it, given back
+// by a disk that lost writes, from a card written since by someone else.
 bool StageCard(const BookRules& rules, Change& change, Staged& staged) {
   const auto card = RealPathOf(DataPath(rules.card_name));
   if (!card) return false;
@@ -93,9 +92,8 @@ bool PutInPlace(const BookRules& rules, const Change& change, const Staged& stag
   return true;
 }
 
-// Leaves |journal| as a new record needs it: created when there is none (a journal kept for
-// its damage is replaced by a new one), made whole when short, checkpointed when full, and open
-// for writing. False, detail on standard error, when it cannot be.
+// Leaves |journal| as a new record needs it: created when there is none (one kept for its damage
+// is replaced), made whole when short, checkpointed when full. False, detail said, otherwise.
 bool ReadyForRecord(Journal& journal) {
   if (journal.fd < 0 && !CreateJournal(journal)) return false;
   if (!journal.writable) {

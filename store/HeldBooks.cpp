@@ -6,34 +6,19 @@
 #include "DataFiles.h"
 #include "Journal.h"
 
-HeldBooks::HeldBooks() = default;
-HeldBooks::HeldBooks(HeldBooks&& other) noexcept
-    : lock(other.lock), journal(std::move(other.journal)), rules(other.rules) {
-  other.lock = -1;
+HeldBooks::HeldBooks(const BookRules& books_rules)
+    : lock(LockFile(DataPath(kCardLockName))), rules(books_rules) {
+  if (lock < 0) return;
+  journal = std::make_unique<Journal>();
+  if (!OpenJournal(rules, *journal) || !BringBooksUp(*journal)) UnlockBooks(*this);
 }
-HeldBooks& HeldBooks::operator=(HeldBooks&& other) noexcept {
-  if (this != &other) {
-    UnlockBooks(*this);
-    lock = other.lock;
-    journal = std::move(other.journal);
-    rules = other.rules;
-    other.lock = -1;
-  }
-  return *this;
-}
+
 HeldBooks::~HeldBooks() { UnlockBooks(*this); }
 
 bool Held(const HeldBooks& books) { return books.lock >= 0 && books.journal != nullptr; }
 
-HeldBooks LockBooks(const BookRules& rules) {
-  HeldBooks books;
-  books.rules = rules;
-  books.lock = LockFile(DataPath(kCardLockName));
-  if (books.lock < 0) return books;
-  books.journal = std::make_unique<Journal>();
-  if (!OpenJournal(rules, *books.journal) || !BringBooksUp(*books.journal)) UnlockBooks(books);
-  return books;
-}
+// Returned as made, never moved: C++17 elides the copy of a returned temporary.
+HeldBooks LockBooks(const BookRules& rules) { return HeldBooks(rules); }
 
 void UnlockBooks(HeldBooks& books) {
   if (books.journal) CloseJournal(*books.journal);

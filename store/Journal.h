@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// The store's engine, seen only inside store/: the journal open, its reader and writer, the
-// recovery that brings the books up to it, and the checkpoint that empties it. Every change of
-// the books is one record appended to the journal (its format is in JournalFormat.h); its one
-// device flush is the commit point. Card and appends are put in place after it without flushes;
-// a checkpoint makes them durable and empties the journal. The next holder of the card lock
-// checks every record against the card and the files and puts back what the disk lost.
+// The store's engine, seen only inside store/: the journal open, its reader and writer (the
+// format is in JournalFormat.h), the recovery that brings the books up to it, and the checkpoint
+// that makes what it holds durable and empties it.
 #pragma once
 
 #include <cstdint>
@@ -45,7 +42,6 @@ struct Journal {
 bool HeldForChange(const HeldBooks& books);
 
 // The reader (ReadJournal.cpp).
-
 // Reads journal bytes |bytes|: the whole records of one generation, in order, whose cards and
 // appends |rules| take for theirs, stopping at the first that is not and telling how. A file
 // that holds the commit record of version 1.0.0 (which starts with a digit) gives its change as
@@ -58,7 +54,6 @@ JournalScan ScanJournal(std::string_view bytes, const BookRules& rules);
 std::optional<Change> ReadOldCommitRecord(std::string_view record, const BookRules& rules);
 
 // The writer (WriteRecord.cpp).
-
 // The record of |change| in generation |epoch|, written in boot |boot|, marked pending.
 std::string FormatJournalRecord(const Change& change, std::string_view epoch,
                                 std::string_view boot);
@@ -81,7 +76,6 @@ bool MarkJournal(Journal& journal, JournalRecord& record, char mark);
 [[nodiscard]] bool WipeJournal(Journal& journal, std::uint64_t from, std::uint64_t to);
 
 // The file (OpenJournal.cpp).
-
 // Opens the journal, when there is one, and reads it, as |rules| tell its records; a missing
 // one leaves |journal| without one (fd -1). Nothing is put in place. False, detail on standard
 // error, when it cannot be opened or read.
@@ -95,12 +89,10 @@ bool MarkJournal(Journal& journal, JournalRecord& record, char mark);
 void CloseJournal(Journal& journal);
 
 // Recovery (Recover.cpp): every rule of what is put back, dropped or kept.
-
-// Brings the books up to |journal|: puts in place every record that may not be in place,
-// drops a last record whose flush failed, checkpoints a journal that holds records of an earlier
-// boot or a card someone else wrote, and keeps a damaged one for inspection (named on standard
-// error), leaving none. Needs the card lock. False, detail on standard error, when the books
-// cannot be brought up to it.
+// Brings the books up to |journal|: puts in place every record that may not be, drops a last
+// record whose flush failed, checkpoints one of an earlier boot or a card someone else wrote, and
+// keeps a damaged journal aside, named on standard error. Needs the card lock. False, detail
+// said, when the books cannot be brought up.
 [[nodiscard]] bool BringBooksUp(Journal& journal);
 
 // Puts every record of |journal| in place by the rules of recovery, then checkpoints it: the
@@ -109,11 +101,9 @@ void CloseJournal(Journal& journal);
 [[nodiscard]] bool PutInPlaceAndCheckpoint(Journal& journal);
 
 // Putting back (PutBack.cpp): the writes recovery decides on.
-
-// Makes each file |records| append to hold their bytes at the recorded lengths (at the end of
-// a file found shorter), reading each file once and writing only what differs: what is written
-// over bytes that differ is named on standard error, filling a file found shorter is not. No
-// flush. Doing it twice does no harm, which is what lets recovery repeat a commit.
+// Makes each file |records| append to hold their bytes at the recorded lengths (at the end of a
+// file found shorter), writing only what differs and naming on standard error what is written
+// over other bytes, not a file filled. No flush. Doing it twice does no harm.
 [[nodiscard]] bool PutAppendsBack(const std::vector<JournalRecord>& records);
 
 // Replaces the card file of |rules| with the card of |record|, naming that on standard error
@@ -125,7 +115,6 @@ void CloseJournal(Journal& journal);
 std::optional<std::string> ReadCard(const BookRules& rules);
 
 // The checkpoint (Checkpoint.cpp).
-
 // Makes the books durable and empties |journal|: the card, its directory and each file the
 // records append to flushed, then the journal written over with zeros and flushed. Needs the
 // card lock and the records in place. False, detail on standard error; the records then stay.

@@ -16,8 +16,11 @@
 // know the card they were decided on.
 #pragma once
 
+#include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,12 +85,36 @@ struct JournalRecord {
 
 // FNV-1a over 64-bit words: a change of any one word changes the result, and a journal full of
 // records is checked in a few microseconds.
-std::uint64_t RecordChecksum(std::string_view bytes);
+inline std::uint64_t RecordChecksum(std::string_view bytes) {
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (; bytes.size() >= 8; bytes.remove_prefix(8)) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes.data(), 8);
+    hash = (hash ^ word) * 1099511628211ULL;
+  }
+  for (const char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+  return hash ^ (hash >> 29);
+}
 
 // Takes one number in |base| and the single blank or line end after it from the front of a
 // record's head |text|. False, |text| as it was, for anything else.
-bool TakeHeadNumber(std::string_view& text, std::uint64_t& out, int base = 10);
+inline bool TakeHeadNumber(std::string_view& text, std::uint64_t& out, int base = 10) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out, base);
+  if (ec != std::errc() || end == text.data() || end == text.data() + text.size()) return false;
+  if (*end != ' ' && *end != '\n') return false;
+  text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
+  return true;
+}
 
 // Whether |change| may stand in a record: its cards are cards by |rules| (or empty), and each
 // append goes to a file of theirs and is whole lines.
-bool IsSoundChange(const Change& change, const BookRules& rules);
+inline bool IsSoundChange(const Change& change, const BookRules& rules) {
+  const auto card = [&](const std::string& line) {
+    return line.empty() || rules.is_card_line(line);
+  };
+  return card(change.card_before) && card(change.card_line) &&
+         std::all_of(change.appends.begin(), change.appends.end(), [&](const AppendAt& append) {
+           return rules.is_appended_name(append.name) && !append.bytes.empty() &&
+                  append.bytes.back() == '\n';
+         });
+}

@@ -24,9 +24,8 @@ void SayAppendPutBack(const std::string& path, std::uint64_t at, const JournalRe
                program_invocation_short_name, path.c_str(), at, record.offset);
 }
 
-// Makes file |name| hold the bytes each of |records| appends to it, at its recorded length (at
-// the end of a file found shorter), writing only what differs. One read takes in every append
-// they put there; what follows an append written is the later records' to put back.
+// PutAppendsBack for file |name|: one read takes in every append there; what follows an append
+// written is the later records' to put back.
 bool PutAppendsBackTo(const std::vector<JournalRecord>& records, const std::string& name) {
   const std::string path = DataPath(name);
   // Opened for writing only once something must be written: whoever may read the books can

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Recovery: every rule of what the next holder of the card lock puts back, drops or keeps. The
-// files are the truth. A card or a line is put back only where the disk provably lost it, and
-// what is written over is named; a record is dropped only where the books show that its flush
-// failed; a damaged journal is kept for inspection, never zeroed.
+// files are the truth: only what the disk provably lost is put back, and what is written over
+// is named.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,11 +56,10 @@ CardFound FindCard(const Journal& journal, const std::optional<std::string>& car
   return CardFound::kOutside;
 }
 
-// Puts in place every record of |journal|, whatever its mark says, writing only what differs,
-// and marks them applied: what a mark stands for may have been lost with the power or with a
-// disk pulled and mounted again, so only the card and the files tell what is in place. The
-// appends first: their charges were made, whatever became of the card since. |outside| tells
-// that the card was written by someone else and stands.
+// Puts in place every record of |journal| whatever its mark says (a mark is not flushed, so
+// only the card and the files tell what is in place), the appends first, since their charges
+// were made whatever became of the card; then marks them applied. |outside| tells that the card
+// was written by someone else and stands.
 bool PutRecordsInPlace(Journal& journal, bool& outside) {
   std::vector<JournalRecord>& records = journal.scan.records;
   outside = false;
@@ -85,10 +83,9 @@ bool WrittenThisBoot(const Journal& journal, const JournalRecord& record) {
 }
 
 // Whether the books show that the last record's flush failed: the card file whole (and, when the
-// record replaces it, the card it was decided on), and every file it appends to no longer than
-// before its bytes. A card and an append are put in place only once their record is durable, so
-// anything else is one of them in place, or the writes of earlier changes lost by a disk pulled
-// and mounted again, which a card file that is no whole card shows as well.
+// record replaces it, the card it was decided on), and no file it appends to longer than before.
+// Anything else is part of it in place (only a durable record is put in place), or earlier
+// writes lost by a disk pulled and mounted again, which a card file no whole card shows too.
 bool FlushFailed(const Journal& journal) {
   const Change& last = journal.scan.records.back().change;
   const auto card = ReadCard(journal.rules);
@@ -107,11 +104,9 @@ bool FlushFailed(const Journal& journal) {
   });
 }
 
-// Drops the last record of |journal| when it is pending and the books show that its flush
-// failed: its writer then told nothing but its failure line, or died before it could tell
-// anything. In this boot only the last record can be pending, since each commit first deals
-// with the one before; a mark is written without a flush, so a disk that lost writes may show
-// pending a change shown done, which the books then tell apart.
+// Drops the last record of |journal| (in this boot only the last can be pending) when it is
+// pending and its flush failed: its writer then told nothing but its failure line, or died
+// first. A disk that lost writes may show pending a change shown done: the books tell it apart.
 bool DropFailedRecord(Journal& journal) {
   JournalScan& scan = journal.scan;
   if (scan.records.empty() || scan.records.back().mark != kPendingMark || !FlushFailed(journal)) {
@@ -136,9 +131,11 @@ bool KeepDamaged(Journal& journal) {
     return false;
   }
   std::string kept;  // the last name tried
-  if (!RenameToFreeName(path, kMostDamagedJournals, [&](int n) {
-        return DataPath(kept = std::string(kDamagedJournalName) + std::to_string(n));
-      }) ||
+  if (!RenameToFreeName(path, kMostDamagedJournals,
+                        [&](int n) {
+                          return DataPath(kept =
+                                              std::string(kDamagedJournalName) + std::to_string(n));
+                        }) ||
       !SyncDirectoryOf(path)) {
     ReportFileError(path);
     return false;

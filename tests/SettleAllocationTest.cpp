@@ -12,6 +12,7 @@
 
 #include "DataDir.h"
 #include "FakeClock.h"
+#include "ScanHelpers.h"
 #include "Settle.h"
 
 namespace {

@@ -20,6 +20,7 @@
 #include "FakeClock.h"
 #include "FareEntries.h"
 #include "ScanLog.h"
+#include "ScanHelpers.h"
 #include "Settle.h"
 
 namespace {

@@ -58,9 +58,6 @@ using EntryBlock = std::vector<FareEntry>;
 // so each fills its own block.
 using EntryTable = std::vector<EntryBlock>;
 
-// The part of |entry| the allocation reads.
-FareEntry ToFareEntry(const LogEntry& entry);
-
 // The surcharge that a missedOffFee of |missed_off_fee| stands for.
 Surcharge SurchargeOf(std::int32_t missed_off_fee);
 
@@ -98,11 +95,6 @@ void CloseLogs(LogSnapshots& logs);
 // or the log ends before its length; the block may then hold part of the log. Does not close
 // the log.
 LoadOutcome ReadLog(const LogSnapshot& log, EntryBlock& block,
-                    std::size_t chunk_bytes = kReadChunkBytes);
-
-// ReadLog on the log at |path|, which it opens and closes; kUnreadable when it cannot be
-// opened.
-LoadOutcome LoadLog(const std::string& path, EntryBlock& block,
                     std::size_t chunk_bytes = kReadChunkBytes);
 
 // Reads the six logs of |logs| into |table|, one block each in log order, with up to |threads|

@@ -141,13 +141,7 @@ LoadOutcome ReadLog(const LogSnapshot& log, EntryBlock& block, std::size_t chunk
   return Stream(reader);
 }
 
-LoadOutcome LoadLog(const std::string& path, EntryBlock& block, std::size_t chunk_bytes) {
-  LogSnapshot log;
-  if (!OpenLog(path, log)) return LoadOutcome::kUnreadable;
-  const LoadOutcome outcome = ReadLog(log, block, chunk_bytes);
-  CloseFile(log.fd);
-  return outcome;
-}
+
 
 bool OpenLog(const std::string& path, LogSnapshot& log) {
   log.path = path;

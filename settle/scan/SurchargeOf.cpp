@@ -14,8 +14,3 @@ Surcharge SurchargeOf(std::int32_t missed_off_fee) {
       return Surcharge::kNone;
   }
 }
-
-FareEntry ToFareEntry(const LogEntry& entry) {
-  return {entry.additionalFee, entry.prevFare, SurchargeOf(entry.missedOffFee),
-          entry.transfer,      entry.inOut,    entry.termId == kBusTermId};
-}
