@@ -1,0 +1,325 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "Harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "LogFile.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+DataDir::DataDir() {
+  std::string pattern = (fs::temp_directory_path() / "farecard-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  root_ = pattern;
+  work_ = root_ + "/a/b";
+  fs::create_directories(work_);
+  old_cwd_ = fs::current_path().string();
+  fs::current_path(work_);
+}
+
+DataDir::~DataDir() {
+  std::error_code ignored;
+  fs::current_path(old_cwd_, ignored);
+  fs::remove_all(root_, ignored);
+}
+
+std::string DataDir::Path(std::string_view name) const { return root_ + "/" + std::string(name); }
+
+std::string DataDir::Read(std::string_view name) const {
+  std::ifstream in(Path(name), std::ios::binary);
+  if (!in) return "<missing>";
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void DataDir::Write(std::string_view name, std::string_view bytes) const {
+  std::ofstream(Path(name), std::ios::binary | std::ios::trunc)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool DataDir::Exists(std::string_view name) const { return fs::exists(Path(name)); }
+
+void ClockFile::Set(std::int64_t seconds) const {
+  const auto when = static_cast<std::time_t>(seconds);
+  std::tm utc{};
+  gmtime_r(&when, &utc);
+  char text[64];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S\n", &utc);
+  std::ofstream(path_ + ".new", std::ios::trunc) << text;  // renamed: never read half written
+  std::rename((path_ + ".new").c_str(), path_.c_str());
+}
+
+Process::Process(const std::string& program, const ProcessOptions& options) {
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  std::vector<std::string> env = {"TZ=UTC", "PATH=/usr/bin:/bin", "LC_ALL=C",
+                                  "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0",
+                                  "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1"};
+  if (options.clock != nullptr) {
+    env.insert(env.end(), {std::string("LD_PRELOAD=") + FAKETIME_LIB,
+                           "FAKETIME_TIMESTAMP_FILE=" + options.clock->path(),
+                           "FAKETIME_NO_CACHE=1", "DONT_FAKE_MONOTONIC=1"});
+  }
+  env.insert(env.end(), options.env.begin(), options.env.end());
+  std::vector<char*> envp, argv;
+  for (auto& entry : env) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = options.wrapper;
+  args.push_back(program);
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    setpgid(0, 0);  // its own group, so a test can signal it as a console would
+    if (chdir(options.workdir.c_str()) != 0) _exit(126);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  in_ = in[1];
+  out_fd_ = out[0];
+  err_fd_ = err[0];
+  signal(SIGPIPE, SIG_IGN);
+}
+
+Process::~Process() {
+  if (status_ == -1 && pid_ > 0) {
+    kill(-pid_, SIGKILL);
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  for (int fd : {in_, out_fd_, err_fd_}) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+void Process::Write(std::string_view text) {
+  while (!text.empty() && in_ >= 0) {
+    const ssize_t n = write(in_, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // it stopped reading; the test sees that in its output
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+void Process::CloseInput() {
+  if (in_ >= 0) close(in_);
+  in_ = -1;
+}
+
+void Process::CloseOutput() {
+  if (out_fd_ >= 0) close(out_fd_);
+  out_fd_ = -1;
+}
+
+bool Process::Pump(int timeout_ms) {
+  pollfd fds[2] = {{stalled_ ? -1 : out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
+  if (out_fd_ < 0 && err_fd_ < 0) return false;
+  if (poll(fds, 2, timeout_ms) <= 0) return true;
+  int* fd_of[2] = {&out_fd_, &err_fd_};
+  std::string* text_of[2] = {&out_, &err_};
+  for (int i = 0; i < 2; ++i) {
+    if (*fd_of[i] < 0 || fds[i].revents == 0) continue;
+    char buffer[65536];
+    const ssize_t n = read(*fd_of[i], buffer, sizeof buffer);
+    if (n > 0) {
+      text_of[i]->append(buffer, static_cast<std::size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      close(*fd_of[i]);
+      *fd_of[i] = -1;
+    }
+  }
+  return true;
+}
+
+bool Process::WaitForOutput(std::string_view text, std::size_t from,
+                            std::chrono::milliseconds timeout, std::size_t count) {
+  const auto deadline = Clock::now() + timeout;
+  while (true) {
+    if (from <= out_.size() && CountOf(std::string_view(out_).substr(from), text) >= count) {
+      return true;
+    }
+    if (Clock::now() >= deadline || !Pump(20)) return false;
+  }
+}
+
+void Process::Signal(int sig) { kill(pid_, sig); }
+
+int Process::Wait(std::chrono::milliseconds timeout) {
+  if (status_ != -1) return status_;
+  const auto deadline = Clock::now() + timeout;
+  int raw = 0;
+  while (waitpid(pid_, &raw, WNOHANG) != pid_) {
+    Pump(20);
+    if (Clock::now() < deadline) continue;
+    kill(-pid_, SIGKILL);
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    return status_ = -1;
+  }
+  // What it printed last is still in the pipes; a process it left may hold them open.
+  for (const auto until = Clock::now() + std::chrono::seconds(2);
+       Pump(20) && Clock::now() < until;) {
+  }
+  return status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+RunResult RunProgram(const std::string& program, std::string_view input,
+                     const ProcessOptions& options) {
+  Process process(program, options);
+  process.Write(input);
+  process.CloseInput();
+  const int status = process.Wait();
+  return {process.out(), process.err(), status};
+}
+
+Station::Station() {
+  clock.Set(kStart);
+  dir.Write("usercard.txt", kCardLine);
+}
+
+namespace {
+
+// The entry of log line |line|, when it is byte for byte what the terminal writes for it.
+std::optional<LogEntry> ParseLogLine(const std::string& line) {
+  LogEntry e;
+  long tag_time = 0, stamp = 0;
+  int used = 0;
+  if (std::sscanf(line.c_str(), "%d %d %d %d %d %c %d %c %c %ld %ld%n", &e.termId, &e.baseFee,
+                  &e.missedOffFee, &e.additionalFee, &e.cardId, &e.transfer, &e.prevFare,
+                  &e.prevVehicle, &e.inOut, &tag_time, &stamp, &used) != 11) {
+    return std::nullopt;
+  }
+  e.tagTime = tag_time;
+  if (FormatLogLine(e) != line) return std::nullopt;
+  return e;
+}
+
+bool IsPossibleCharge(std::int64_t charge) {
+  return (charge >= 0 && charge <= 700 && charge % 100 == 0) || charge == 1050 || charge == 1250 ||
+         charge == 1650 || charge == 1750;
+}
+
+}  // namespace
+
+LogCheck CheckLog(std::string_view log, std::int32_t term_id, std::int32_t card_id) {
+  LogCheck check;
+  for (std::size_t start = 0; start < log.size() && check.fault.empty();) {
+    const std::size_t end = log.find('\n', start);
+    const std::string line(
+        log.substr(start, end == std::string_view::npos ? end : end + 1 - start));
+    const auto entry = ParseLogLine(line);
+    const std::int64_t charge =
+        entry ? std::int64_t{entry->baseFee} + entry->missedOffFee + entry->additionalFee : -1;
+    if (!entry || entry->termId != term_id || entry->cardId != card_id ||
+        !IsPossibleCharge(charge)) {
+      check.fault = "line " + std::to_string(check.lines + 1) + " \"" + line.substr(0, 120) + "\"";
+    } else {
+      ++check.lines;
+      check.charges += charge;
+    }
+    start = end == std::string_view::npos ? log.size() : end + 1;
+  }
+  return check;
+}
+
+std::optional<Card> WholeCard(std::string_view text) {
+  const auto card = ParseCardLine(text);
+  if (!card || FormatCardLine(*card) != text) return std::nullopt;
+  return card;
+}
+
+std::size_t CountOf(std::string_view text, std::string_view what) {
+  std::size_t n = 0;
+  for (auto at = text.find(what); at != std::string_view::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+Shown ShownCharges(std::string_view out) {
+  const std::string block = std::string(kChargedLine) + "\n\nTotal fee : ";
+  Shown shown;
+  for (auto at = out.find(block); at != std::string_view::npos; at = out.find(block, at + 1)) {
+    long long fee = 0;
+    char dot = 0;
+    if (std::sscanf(std::string(out.substr(at + block.size(), 24)).c_str(), "%lld%c", &fee, &dot) !=
+            2 ||
+        dot != '.') {
+      continue;
+    }
+    ++shown.tags;
+    shown.charges += fee;
+  }
+  return shown;
+}
+
+std::string LogNameOf(int choice) {
+  return std::string(4, static_cast<char>('0' + choice)) + ".txt";
+}
+
+pid_t FirstChildOf(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  pid_t child = -1;
+  return in >> child ? child : -1;
+}
+
+bool IsRunning(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  // "pid (name) state ...": the name may hold blanks and parentheses; the state follows the last.
+  const auto close = std::getline(in, stat) ? stat.rfind(") ") : std::string::npos;
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+bool LockIsHeld(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool held = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  if (fd >= 0) close(fd);  // drops the lock if this probe took it
+  return held;
+}
+
+bool LockIsAwaited(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return false;
+  const std::string inode = ":" + std::to_string(info.st_ino) + " ";
+  std::ifstream locks("/proc/locks");
+  for (std::string line; std::getline(locks, line);) {
+    if (line.find("->") != std::string::npos && line.find(inode) != std::string::npos) return true;
+  }
+  return false;
+}
+
+bool SignalIsPending(pid_t pid, int sig) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if ((line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) &&
+        (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool GroupIsAlive(pid_t group) { return kill(-group, 0) == 0; }
