@@ -180,6 +180,7 @@ int Process::Wait(std::chrono::milliseconds timeout) {
     waitpid(pid_, nullptr, 0);
     return status_ = -1;
   }
+  if (stalled_) CloseOutput();  // nobody reads it: there is nothing to drain
   // What it printed last is still in the pipes; a process it left may hold them open.
   for (const auto until = Clock::now() + std::chrono::seconds(2);
        Pump(20) && Clock::now() < until;) {
