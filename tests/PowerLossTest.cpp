@@ -343,6 +343,8 @@ TEST(PowerLoss, RecordsArePutInPlaceDroppedOrKeptAsTheyStand) {
   const Change tag{card, true, on, {{"3333.txt", 0, line}}};
   const Change next{on, true, off, {{"3333.txt", line.size(), off_line}}};
   const Change no_card{card, true, "42 S O\n", tag.appends};
+  Change longer = tag;  // longer than the next tag's record, which is written over it
+  longer.appends.push_back({"SubwayCompany.txt", 0, std::string(150, 'x') + "\n"});
   // A record marked |mark|, cut to |cut| bytes, its byte |flip| changed, after |before|.
   const auto journal = [](char mark, const Change& change, std::string before = "",
                           const char* boot = kBoot, std::size_t cut = std::string::npos,
@@ -357,7 +359,7 @@ TEST(PowerLoss, RecordsArePutInPlaceDroppedOrKeptAsTheyStand) {
   const std::string old_record = "FJc 0123456789abcdef boot-before 53 8 0 47\n" + on + "3333.txt" +
                                  line + "1ae4c1fdfa373014\n";
   std::string changed = line;
-  changed.replace(5, 4, "7050");
+  changed.replace(5, 4, "10500");  // longer: what follows the line put back must go
   const auto books = [](const std::string& c, const std::string& log) {
     return Files{{"card", c}, {"log", log}};
   };
@@ -387,6 +389,9 @@ TEST(PowerLoss, RecordsArePutInPlaceDroppedOrKeptAsTheyStand) {
        books(card, ""), {damaged + "0"}},
       {"torn", journal('c', tag, "", kBoot, first.size() / 2), books(card, ""), {}},
       {"torn in its head", journal('c', tag, "", kBoot, 20), books(card, ""), {}},
+      {"torn near its end, longer than the record after it",
+       journal('c', longer, "", kBoot, journal('c', longer).find('\0') - 4),
+       books(card, ""), {}},
       {"torn after a whole one", journal('c', next, first, kBoot, first.size() / 2), books(on, line),
        {earlier}},
       {"pending in this boot", journal('p', tag), books(card, ""), {}},

@@ -154,7 +154,7 @@ TEST(TerminalProgram, SlowBooksAtTheEndOfThePeriodHideNoCharge) {
     std::string tags = "4\n";
     for (int i = 0; i < 500; ++i) tags += "1\n2\n";
     terminal.Write(tags);
-    ASSERT_TRUE(terminal.WaitForOutput("Your balance"));
+    ASSERT_TRUE(terminal.WaitForOutput("Your balance")) << terminal.out() << terminal.err();
     const std::string lock = setup.dir.Path("usercard.lock");
     const pid_t menu = FirstChildOf(terminal.pid());
     bool stopped_with_lock = false;  // stop it at a moment it holds the card lock
