@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Every tag that changes the card, each run in this process.
+// The card: its file, and every tag that changes it, each run in this process.
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +21,33 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+// Through a link to a file of mode 0640, beside a longer one a killed program left, each card
+// leaves nothing of what stood there before, and reads back.
+TEST(CardFile, EachCardIsWrittenWholeThroughItsLinkKeepingItsModeAndIsReadBack) {
+  // clang-format off
+  const std::pair<Card, const char*> cards[] = {
+      {{9999, 1400000000, 'B', 'I', {1050, 700, -1, 'I'}, 6666, 'T', -5, 1250, 'B'}, "9999 B I 1050 -1 700 6666 T -5 1250 B 1400000000 20145131653"},
+      {{.cardId = 42, .tagTime = 1401959220, .fee = {}, .balance = 20000}, "42 S O 0 0 0 1111 F 20000 0 S 1401959220 20146597"},
+      {{.tagTime = 1388534400, .fee = {}}, "0 S O 0 0 0 1111 F 0 0 S 1388534400 20141100"},
+  };
+  // clang-format on
+  DataDir dir;
+  HeldBooks books = LockBooks(kCardBooks);
+  fs::create_directory(dir.Path("cards"));
+  dir.Write("cards/mine.txt", "old");
+  dir.Write("cards/mine.txt.farecard-new", std::string(300, 'x'));
+  fs::permissions(dir.Path("cards/mine.txt"), fs::perms(0640));
+  fs::create_symlink("cards/mine.txt", dir.Path("usercard.txt"));
+  for (const auto& [card, line] : cards) {
+    ASSERT_TRUE(CardWriter(books, card));
+    EXPECT_EQ(dir.Read("usercard.txt"), line);
+    EXPECT_EQ(FormatCardLine(CardRead()), line);
+  }
+  EXPECT_TRUE(fs::is_symlink(dir.Path("usercard.txt")));
+  EXPECT_EQ(fs::status(dir.Path("cards/mine.txt")).permissions(), fs::perms(0640));
+  EXPECT_FALSE(dir.Exists("cards/mine.txt.farecard-new"));
+}
 
 std::string Block(const std::string& message, std::int32_t fee, std::int32_t balance) {
   return "------------------------------\n" + message + "\n\nTotal fee : " + std::to_string(fee) +
