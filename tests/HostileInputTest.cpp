@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 // The three programs as a person starts them: good and hostile answers at the console, in the
-// data directory of FARE_DATA_DIR or the default.
+// data directory of FARE_DATA_DIR or the default, and good and hostile command lines.
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -106,6 +107,33 @@ TEST(HostileInput, EveryProgramAtTheConsole) {
   };
   // clang-format on
   for (const Session& session : sessions) Check(session);
+}
+
+// The answers of a card wait at the input, so a program that ran on would write it.
+TEST(CommandLine, AnswersHelpAndVersionAndRefusesAnyOtherArgument) {
+  DataDir dir;
+  const std::string root = fs::canonical(dir.root()), usage = " [--help | --version]\n";
+  const std::string hint = " --help' for more information.\n", at = "\nData directory: " + root;
+  // clang-format off
+  const std::string cases[][5] = {  // program, environment, arguments, part of the output, error
+      {ISSUER_BIN, "", "x --help --version", "Usage: issuer" + usage, ""},
+      {ISSUER_BIN, "FARE_DATA_DIR=../none", "-h", at + "/a/none\n  (set by FARE_DATA_DIR=../none)\n", ""},
+      {TERMINAL_BIN, "", "--version -h", "terminal (farecard) " FARE_VERSION "\nCopyright (C) 2026 The", ""},
+      {TERMINAL_BIN, "", "--verbose --help", "", "terminal: unknown argument '--verbose'\nTry 'terminal" + hint},
+      {SETTLE_BIN, "FARE_DATA_DIR=", "--help", at + "\n  (the default: ../../", ""},
+      {SETTLE_BIN, "", "x y", "", "settle: too many arguments\nTry 'settle" + hint},
+  };
+  // clang-format on
+  for (const auto& [program, env, args, out, err] : cases) {
+    SCOPED_TRACE(program + " " + env + " " + args);
+    const std::vector<std::string> shell = {"/bin/sh", "-c", "exec \"$0\" " + args};
+    const RunResult run = RunProgram(program, "1 1\n", {dir.workdir(), nullptr, {env}, shell});
+    EXPECT_EQ(run.status, err.empty() ? 0 : 2);
+    EXPECT_TRUE(run.out.find(out) != std::string::npos && run.out.empty() == out.empty())
+        << run.out;
+    EXPECT_EQ(run.err, err);
+  }
+  EXPECT_EQ(Snapshot(dir), (Files{{"a", ""}, {"a/b", ""}}));
 }
 
 }  // namespace
