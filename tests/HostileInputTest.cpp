@@ -77,7 +77,7 @@ void Check(const Session& session) {
 }
 
 TEST(HostileInput, EveryProgramAtTheConsole) {
-  const std::string every_byte = BytesFrom(0), lots(1 << 20, '1'), blank_lines(1 << 20, '\n');
+  const std::string every_byte = BytesFrom(0), lots(1 << 20, '0'), blank_lines(1 << 20, '\n');
   const std::string id = kIdPrompt, both = id + kBalancePrompt, no = "Input Error!\n";
   const std::string done = "Create Card Complete!\n", time = " 1417849509 201412675";
   const std::string sel = kSelection, wrong = "Wrong Input Error\n", line = std::string(28, '-');
@@ -115,20 +115,21 @@ TEST(CommandLine, AnswersHelpAndVersionAndRefusesAnyOtherArgument) {
   const std::string root = fs::canonical(dir.root()), usage = " [--help | --version]\n";
   const std::string hint = " --help' for more information.\n", at = "\nData directory: " + root;
   // clang-format off
-  const std::string cases[][5] = {  // program, environment, arguments, part of the output, error
-      {ISSUER_BIN, "", "x --help --version", "Usage: issuer" + usage, ""},
-      {ISSUER_BIN, "FARE_DATA_DIR=../none", "-h", at + "/a/none\n  (set by FARE_DATA_DIR=../none)\n", ""},
-      {TERMINAL_BIN, "", "--version -h", "terminal (farecard) " FARE_VERSION "\nCopyright (C) 2026 The", ""},
-      {TERMINAL_BIN, "", "--verbose --help", "", "terminal: unknown argument '--verbose'\nTry 'terminal" + hint},
-      {SETTLE_BIN, "FARE_DATA_DIR=", "--help", at + "\n  (the default: ../../", ""},
-      {SETTLE_BIN, "", "x y", "", "settle: too many arguments\nTry 'settle" + hint},
+  const std::string cases[][6] = {  // program, environment, arguments, status, part of the output, error
+      {ISSUER_BIN, "", "x --help --version", "0", "Usage: issuer" + usage, ""},
+      {ISSUER_BIN, "FARE_DATA_DIR=../none", "-h", "0", at + "/a/none\n  (set by FARE_DATA_DIR=../none)\n", ""},
+      {TERMINAL_BIN, "", "--version -h", "0", "terminal (farecard) " FARE_VERSION "\nCopyright (C) 2026 The", ""},
+      {TERMINAL_BIN, "", "--verbose --help", "2", "", "terminal: unknown argument '--verbose'\nTry 'terminal" + hint},
+      {SETTLE_BIN, "FARE_DATA_DIR=", "--help", "0", at + "\n  (the default: ../../", ""},
+      {SETTLE_BIN, "", "x y", "2", "", "settle: too many arguments\nTry 'settle" + hint},
+      {SETTLE_BIN, "", "--version >/dev/full", "1", "", "settle: standard output: No space left on device\n"},
   };
   // clang-format on
-  for (const auto& [program, env, args, out, err] : cases) {
+  for (const auto& [program, env, args, status, out, err] : cases) {
     SCOPED_TRACE(program + " " + env + " " + args);
     const std::vector<std::string> shell = {"/bin/sh", "-c", "exec \"$0\" " + args};
     const RunResult run = RunProgram(program, "1 1\n", {dir.workdir(), nullptr, {env}, shell});
-    EXPECT_EQ(run.status, err.empty() ? 0 : 2);
+    EXPECT_EQ(run.status, std::stoi(status));
     EXPECT_TRUE(run.out.find(out) != std::string::npos && run.out.empty() == out.empty())
         << run.out;
     EXPECT_EQ(run.err, err);
