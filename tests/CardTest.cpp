@@ -22,8 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Through a link to a file of mode 0640, beside a longer one a killed program left, each card
-// leaves nothing of what stood there before, and reads back.
+// Through a link to a file of mode 0640 beside a killed program's longer leftover, cards in turn.
 TEST(CardFile, EachCardIsWrittenWholeThroughItsLinkKeepingItsModeAndIsReadBack) {
   // clang-format off
   const std::pair<Card, const char*> cards[] = {
@@ -111,7 +110,9 @@ TEST(TerminalTag, RoutesFaresAndCharges) {
       {"O S F 1111", 6666, 16, 1, "42 B I 1050 0 0 6666 F 8950 1050 S"},
       {"O B T 6666", 2222, -100, 1, "42 S I 0 0 0 2222 T 10000 777 Z"},
       // A get-off: a transfer ride by ride time at the bus, by stations counted on at a subway.
+      {"I S T 1111", 6666, 29, 2, "42 B O 0 0 0 6666 T 10000 777 B"},
       {"I S T 1111", 6666, 30, 2, "42 B O 0 100 0 6666 T 9900 777 B"},
+      {"I S T 1111", 6666, 209, 2, "42 B O 0 600 0 6666 T 9400 777 B"},
       {"I S T 1111", 6666, 210, 2, "42 B O 0 700 0 6666 T 9300 777 B"},
       {"I B T 1111", 2222, 40, 2, "42 S O 0 300 0 2222 T 9700 777 S"},
       {"I B T 2222", 1111, 40, 2, "42 S O 0 600 0 1111 T 9400 777 S"},
@@ -121,9 +122,9 @@ TEST(TerminalTag, RoutesFaresAndCharges) {
       {"O S F 1111", 3333, 40, 2, "42 S O 0 200 0 3333 F 9800 1250 Z"},
       {"I S F 4444", 5555, 40, 2, "42 S O 0 0 0 5555 F 10000 1050 Z"},
       {"I S F 1111", 6666, 100000, 2, "42 B O 0 0 0 6666 F 10000 1050 Z"},
+      // Far in the past is long ago, never wrapped around; then what charges nothing.
       {"O B F 6666 10000 -9223372036854775808", 1111, 0, 1, "42 S I 1050 0 0 1111 F 8950 1050 B"},
       {"I S T 1111 10000 -9223372036854775808", 6666, 0, 2, "42 B O 0 700 0 6666 T 9300 777 B"},
-      // Far in the past is long ago, never wrapped around; then what charges nothing.
       {"X S F 1111", 3333, 10, 1, ""},
       {"I X F 1111", 3333, 10, 1, ""},
       {"I S x 1111", 3333, 10, 2, ""},
@@ -143,7 +144,7 @@ TEST(TerminalTag, RoutesFaresAndCharges) {
 // Mode 2 writes the card, a get-on's with a second reading of the clock; any other mode ends the
 // process, and so does a card file missing or damaged (cut short, letters, beyond its range).
 TEST(TerminalTagDeathTest, TheModesOfTheDistributorsAndAMissingOrDamagedCard) {
-  GTEST_FLAG_SET(death_test_style, "fast");  // a child ends in this test's directory, not its own
+  GTEST_FLAG_SET(death_test_style, "fast");  // a child uses this test's directory, then removed
   DataDir dir;
   const Card card = TestCard('O', 'S', 'F', 1111);
   HeldBooks books = LockBooks(kCardBooks);

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// The three programs as a person starts them: good and hostile answers at the console, in the
-// data directory of FARE_DATA_DIR or the default, and good and hostile command lines.
+// The three programs as a person starts them: good and hostile console input and command lines.
 #include <chrono>
 #include <filesystem>
 #include <map>
