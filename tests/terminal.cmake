@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: Apache-2.0
 fare_test(terminal_tests
-  SOURCES TerminalTag.cpp TerminalRoutingTest.cpp TerminalChargeTest.cpp PowerLossTest.cpp
+  SOURCES CardTest.cpp PowerLossTest.cpp
   LIBS terminal_lib settle_lib)
 fare_test(terminal_program_tests SOURCES TerminalProgramTest.cpp LIBS common)

@@ -1,0 +1,169 @@
+// SPDX-License-Identifier: Apache-2.0
+// The card: its file, and every tag that changes it, each run in this process.
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <sstream>
+#include <tuple>
+
+#include <gtest/gtest.h>
+
+#include "BookFiles.h"
+#include "DataDir.h"
+#include "FakeClock.h"
+#include "FileChanges.h"
+#include "Tariff.h"
+#include "Terminal.h"
+#include "TerminalTag.h"
+#include "WhatTerm.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Through a link to a file of mode 0640 beside a killed program's longer leftover, cards in turn.
+TEST(CardFile, EachCardIsWrittenWholeThroughItsLinkKeepingItsModeAndIsReadBack) {
+  // clang-format off
+  const std::pair<Card, const char*> cards[] = {
+      {{9999, 1400000000, 'B', 'I', {1050, 700, -1, 'I'}, 6666, 'T', -5, 1250, 'B'}, "9999 B I 1050 -1 700 6666 T -5 1250 B 1400000000 20145131653"},
+      {{.cardId = 42, .tagTime = 1401959220, .fee = {}, .balance = 20000}, "42 S O 0 0 0 1111 F 20000 0 S 1401959220 20146597"},
+      {{.tagTime = 1388534400, .fee = {}}, "0 S O 0 0 0 1111 F 0 0 S 1388534400 20141100"},
+  };
+  // clang-format on
+  DataDir dir;
+  HeldBooks books = LockBooks(kCardBooks);
+  fs::create_directory(dir.Path("cards"));
+  dir.Write("cards/mine.txt", "old");
+  dir.Write("cards/mine.txt.farecard-new", std::string(300, 'x'));
+  fs::permissions(dir.Path("cards/mine.txt"), fs::perms(0640));
+  fs::create_symlink("cards/mine.txt", dir.Path("usercard.txt"));
+  for (const auto& [card, line] : cards) {
+    ASSERT_TRUE(CardWriter(books, card));
+    EXPECT_EQ(dir.Read("usercard.txt"), line);
+    EXPECT_EQ(FormatCardLine(CardRead()), line);
+  }
+  EXPECT_TRUE(fs::is_symlink(dir.Path("usercard.txt")));
+  EXPECT_EQ(fs::status(dir.Path("cards/mine.txt")).permissions(), fs::perms(0640));
+  EXPECT_FALSE(dir.Exists("cards/mine.txt.farecard-new"));
+}
+
+std::string Block(const std::string& message, std::int32_t fee, std::int32_t balance) {
+  return "------------------------------\n" + message + "\n\nTotal fee : " + std::to_string(fee) +
+         ".\nYour balance : " + std::to_string(balance) + ".\n------------------------------\n";
+}
+
+std::string LogLineOf(const std::string& card_line) {  // its values in the order of a log line
+  std::istringstream in(card_line);
+  std::string v[13], line;
+  for (std::string& value : v) in >> value;
+  for (int i : {6, 3, 5, 4, 0, 7, 9, 10, 2, 11}) line += v[i] + ' ';
+  return line + v[12] + '\n';
+}
+
+// A card (direction, vehicle, transfer flag, terminal[, balance[, time]]) tagged at a terminal,
+// some seconds after kCardTime, to get on (1) or off (2), leaves its values but the time; or ""
+// (the tag ends unseen), "short FEE" (refused), "!journal" or "!log" (that write fails): nothing.
+using Tag = std::tuple<const char*, std::int32_t, std::int64_t, int, std::string>;
+
+void CheckTag(const Tag& tag) {
+  const auto& [before, here, seconds, choice, after] = tag;
+  SCOPED_TRACE(testing::Message() << before << " -> " << here << " +" << seconds << " s");
+  DataDir dir;
+  Card card = TestCard(0, 0, 0, 0);
+  std::istringstream(before) >> card.inOut >> card.vehicle >> card.transfer >> card.termId >>
+      card.balance >> card.tagTime;
+  HeldBooks books = LockBooks(kCardBooks);
+  ASSERT_TRUE(CardWriter(books, card));
+  const std::string log = LogFileName(here);
+  if (after == "!log") fs::create_directory(dir.Path(log));
+  FailChangesFrom(after == "!journal" ? 1 : 0, ENOSPC);
+  WhatTerm = here;
+  SetCurrentTime(kCardTime + seconds);
+  testing::internal::CaptureStdout();
+  choice == 1 ? OnSensorHandler(books) : OffSensorHandler(books);
+  FailChangesFrom(0, 0);
+  const auto charged = ParseCardLine(after + " " + std::to_string(kCardTime + seconds));
+  const std::string line = FormatCardLine(charged.value_or(card));
+  const std::int32_t left = charged ? charged->balance : card.balance;
+  std::string shown = after[0] == '!' ? "File Write Error.\n" : "";
+  if (after.starts_with("short")) shown = Block("Not enough balance..", std::stoi(&after[6]), left);
+  if (charged) shown = Block("Tagging is processed competely.", card.balance - left, left);
+  // A get-on that charges a subway ride never tagged off says so.
+  if (charged && choice == 1 && before[0] == 'I' && before[2] == 'S')
+    shown += "BalanceCheck Complete.\n";
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), shown);
+  EXPECT_EQ(dir.Read("usercard.txt"), line);
+  EXPECT_EQ(dir.Read(log), charged ? LogLineOf(line) : after == "!log" ? "" : "<missing>");
+}
+
+TEST(TerminalTag, RoutesFaresAndCharges) {
+  // clang-format off
+  const Tag tags[] = {
+      // A get-on after a ride never tagged off; a new ride, free within 15 s of the other kind.
+      {"I B T 6666", 1111, 100, 1, "42 S I 1050 0 700 1111 F 8250 777 B"},
+      {"I B F 6666", 1111, 100, 1, "42 S I 1050 0 0 1111 F 8950 1050 B"},
+      {"I S T 2222", 6666, 100, 1, "42 B I 1050 0 600 6666 F 8350 777 S"},
+      {"I S F 2222", 3333, 100, 1, "42 S I 1050 0 200 3333 F 8750 777 S"},
+      {"O S F 2222", 4444, 5, 1, "42 S I 1050 0 0 4444 F 8950 1050 S"},
+      {"O S F 1111", 6666, 15, 1, "42 B I 0 0 0 6666 T 10000 777 Z"},
+      {"O S F 1111", 6666, 16, 1, "42 B I 1050 0 0 6666 F 8950 1050 S"},
+      {"O B T 6666", 2222, -100, 1, "42 S I 0 0 0 2222 T 10000 777 Z"},
+      // A get-off: a transfer ride by ride time at the bus, by stations counted on at a subway.
+      {"I S T 1111", 6666, 29, 2, "42 B O 0 0 0 6666 T 10000 777 B"},
+      {"I S T 1111", 6666, 30, 2, "42 B O 0 100 0 6666 T 9900 777 B"},
+      {"I S T 1111", 6666, 209, 2, "42 B O 0 600 0 6666 T 9400 777 B"},
+      {"I S T 1111", 6666, 210, 2, "42 B O 0 700 0 6666 T 9300 777 B"},
+      {"I B T 1111", 2222, 40, 2, "42 S O 0 300 0 2222 T 9700 777 S"},
+      {"I B T 2222", 1111, 40, 2, "42 S O 0 600 0 1111 T 9400 777 S"},
+      {"I B T 5555", 1111, 40, 2, "42 S O 0 300 0 1111 T 9700 777 S"},
+      {"O S T 3333", 3333, 40, 2, "42 S O 0 0 0 3333 T 10000 777 S"},
+      {"I B T 6666", 1111, 40, 2, "42 S O 0 600 0 1111 T 9400 777 S"},
+      {"O S F 1111", 3333, 40, 2, "42 S O 0 200 0 3333 F 9800 1250 Z"},
+      {"I S F 4444", 5555, 40, 2, "42 S O 0 0 0 5555 F 10000 1050 Z"},
+      {"I S F 1111", 6666, 100000, 2, "42 B O 0 0 0 6666 F 10000 1050 Z"},
+      // Far in the past is long ago, never wrapped around; then what charges nothing.
+      {"O B F 6666 10000 -9223372036854775808", 1111, 0, 1, "42 S I 1050 0 0 1111 F 8950 1050 B"},
+      {"I S T 1111 10000 -9223372036854775808", 6666, 0, 2, "42 B O 0 700 0 6666 T 9300 777 B"},
+      {"X S F 1111", 3333, 10, 1, ""},
+      {"I X F 1111", 3333, 10, 1, ""},
+      {"I S x 1111", 3333, 10, 2, ""},
+      {"O S F 1111 1050", 2222, 20, 1, "42 S I 1050 0 0 2222 F 0 1050 S"},
+      {"O S F 1111 1049", 2222, 20, 1, "short 1050"},
+      {"I S T 1111 1649", 2222, 20, 1, "short 1650"},
+      {"I S F 1111", 3333, 30, 2, "!journal"},
+      {"I S F 1111", 3333, 30, 2, "!log"},
+  };
+  // clang-format on
+  for (const Tag& t : tags) CheckTag(t);
+}
+
+#define EXPECT_ENDS(statement, text) \
+  EXPECT_EXIT((dup2(2, 1), statement), testing::ExitedWithCode(0), "^" text "\n$")
+
+// Mode 2 writes the card, a get-on's with a second reading of the clock; any other mode ends the
+// process, and so does a card file missing or damaged (cut short, letters, beyond its range).
+TEST(TerminalTagDeathTest, TheModesOfTheDistributorsAndAMissingOrDamagedCard) {
+  GTEST_FLAG_SET(death_test_style, "fast");  // a child uses this test's directory, then removed
+  DataDir dir;
+  const Card card = TestCard('O', 'S', 'F', 1111);
+  HeldBooks books = LockBooks(kCardBooks);
+  SetCurrentTime(kCardTime + 99);
+  ASSERT_TRUE(InputDistributor2(books, card, kWriteMode));
+  EXPECT_EQ(ParseCardLine(dir.Read("usercard.txt"))->tagTime, kCardTime + 99);
+  ASSERT_TRUE(InputDistributor1(books, card, kWriteMode));
+  EXPECT_EQ(dir.Read("usercard.txt"), FormatCardLine(card));
+  EXPECT_ENDS(InputDistributor1(books, card, 0), "Wrong Input Error!");
+  EXPECT_ENDS(InputDistributor2(books, card, 3), "Wrong Input Error!");
+  for (const char* damaged :
+       {"", "4 S O 0 0 0 1 F 2 0 S", "4x2 S O 0 0 0 1 F 2 0 S 1", "4 SS O 0 0 0 1 F 2 0 S 1",
+        "4 S O 0 0 0 1 F +2 0 S 1", "2147483648 S O 0 0 0 1 F 2 0 S 1", "4 S O 0 0 0 1 F 2 0 S 1e3",
+        "4 S O 0 0 0 1 F 2 0 S 9223372036854775808"}) {
+    dir.Write("usercard.txt", damaged);
+    EXPECT_ENDS(OnSensorHandler(books), "File Read Error.");
+  }
+  fs::remove(dir.Path("usercard.txt"));
+  EXPECT_ENDS(OffSensorHandler(books), "File Read Error.");
+}
+
+}  // namespace
