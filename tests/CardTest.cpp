@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "BookFiles.h"
-#include "DataDir.h"
+#include "Harness.h"
 #include "FakeClock.h"
 #include "FileChanges.h"
 #include "Tariff.h"

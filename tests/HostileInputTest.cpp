@@ -10,8 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "DataFiles.h"
-#include "Ledger.h"
-#include "Station.h"
+#include "Harness.h"
 
 namespace {
 
