@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <string>
 
 #include "SettleLogs.h"
 #include "settle_bench.h"
@@ -26,22 +31,31 @@ BenchLogs WriteBenchLogs(std::size_t entries) {
   BenchLogs result;
   result.root = pattern;
   fs::create_directories(result.root + "/a/b");
-  std::array<std::FILE*, 6> files{};
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const std::string path = result.root + "/" + std::to_string(1111 * (i + 1)) + ".txt";
-    files[i] = std::fopen(path.c_str(), "w");
-    if (files[i] == nullptr) Fail(path);
+  // The trips of the tests (tests/SettleLogs.h), at most four lines each; then lines that credit
+  // nothing, up to |entries|.
+  std::string logs[6];
+  std::mt19937 random(static_cast<unsigned>(entries));
+  std::size_t written = 0;
+  while (written + 4 <= entries) {
+    const Row& trip = kTrips[random() % std::size(kTrips)];
+    AddTrip(trip, logs);
+    written += static_cast<std::size_t>(std::count(trip.log.begin(), trip.log.end(), '\n'));
+    result.overall_fee += trip.subway + trip.bus;
+    for (std::istringstream lines(trip.log); lines;) {
+      long long fields[4] = {};
+      lines >> fields[0] >> fields[1] >> fields[2] >> fields[3];
+      result.additional_sum += fields[3];
+      lines.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
   }
-  // The trips of the tests' generator; a trip has at most four entries.
-  TripLogs logs{[&files](int log, const char* line) { std::fputs(line, files[static_cast<std::size_t>(log)]); },
-                std::mt19937(static_cast<unsigned>(entries))};
-  while (logs.written + 4 <= entries) logs.Trip();
-  while (logs.written < entries) logs.Add(1111, 0, 0, 'F', 1050, 'I');  // credits nothing
-  for (std::FILE* file : files) {
-    if (std::fclose(file) != 0) Fail("close");
+  for (; written < entries; ++written)
+    logs[0] += "1111 1050 0 0 4242 F 1050 S I 1433858700 2015691405\n";
+  for (int log = 0; log < 6; ++log) {
+    const std::string path = result.root + "/" + LogName(log);
+    std::ofstream file(path, std::ios::binary);
+    if (!(file << logs[log]) || !file.flush()) Fail(path);
+    logs[log] = std::string();
   }
-  result.overall_fee = logs.subway + logs.bus;
-  result.additional_sum = logs.additional_sum;
   // On disk before any run is timed: the writeback of fresh logs would otherwise run alongside
   // the first runs, and a report's fsync could wait for it.
   sync();
