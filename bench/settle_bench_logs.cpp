@@ -31,12 +31,12 @@ BenchLogs WriteBenchLogs(std::size_t entries) {
   BenchLogs result;
   result.root = pattern;
   fs::create_directories(result.root + "/a/b");
-  // The trips of the tests (tests/SettleLogs.h), at most four lines each; then lines that credit
+  // The trips of the tests (tests/SettleLogs.h), at most six lines each; then lines that credit
   // nothing, up to |entries|.
   std::string logs[6];
   std::mt19937 random(static_cast<unsigned>(entries));
   std::size_t written = 0;
-  while (written + 4 <= entries) {
+  while (written + 6 <= entries) {
     const Row& trip = kTrips[random() % std::size(kTrips)];
     AddTrip(trip, logs);
     written += static_cast<std::size_t>(std::count(trip.log.begin(), trip.log.end(), '\n'));
