@@ -10,10 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "DataDir.h"
+#include "Harness.h"
 #include "DataFiles.h"
 #include "FakeClock.h"
-#include "Process.h"
 #include "Settle.h"
 #include "SettleLogs.h"
 
