@@ -11,7 +11,6 @@
 
 #include "BookFiles.h"
 #include "Harness.h"
-#include "FakeClock.h"
 #include "FileChanges.h"
 #include "Tariff.h"
 #include "Terminal.h"

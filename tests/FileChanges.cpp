@@ -8,6 +8,7 @@
 
 #include <cerrno>
 
+#include "Clock.h"
 #include "FileSeam.h"
 
 namespace {
@@ -19,6 +20,7 @@ std::size_t fail_from = 0;
 std::size_t fail_count = 0;
 int fail_error = 0;
 std::string boot_id = "test-boot";
+std::int64_t now = 1401959220;  // 2014-06-05 09:07:00 UTC
 
 std::string LastPart(const char* path) {
   const std::string text(path);
@@ -74,6 +76,10 @@ void FailChangesFrom(std::size_t step, int error, std::size_t count) {
 void SetBootId(std::string boot) { boot_id = std::move(boot); }
 
 std::string BootId() { return boot_id; }
+
+void SetCurrentTime(std::int64_t seconds) { now = seconds; }
+
+std::int64_t CurrentTime() { return now; }
 
 int SeamOpen(const char* path, int flags, mode_t mode) {
   struct stat before {};

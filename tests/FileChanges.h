@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// The file seam the tests link: every change is made on the real files, and recorded while a
-// test asks, with what a simulated power cut needs to know; a test can also make every change
-// from a chosen one on fail, as a disk that gives up does, and set the boot the journal sees.
+// The seams the tests link: the file seam makes every change on the real files, and records it
+// while a test asks, with what a simulated power cut needs to know; a test can also make every
+// change from a chosen one on fail, as a disk that gives up does, set the boot the journal sees
+// and the time the clock tells.
 #pragma once
 
 #include <cstddef>
@@ -32,3 +33,6 @@ void FailChangesFrom(std::size_t step, int error, std::size_t count = SIZE_MAX);
 
 // What BootId() answers from now on.
 void SetBootId(std::string boot);
+
+// What CurrentTime() answers from now on.
+void SetCurrentTime(std::int64_t seconds);

@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include "BookFiles.h"
-#include "FakeClock.h"
 #include "FileChanges.h"
 #include "Harness.h"
 #include "Journal.h"
@@ -57,34 +56,27 @@ void ApplyTo(std::string& bytes, const FileChange& change) {
 }
 
 void Replay(Disk& disk, const FileChange& change) {
-  Inode* file = disk.live.count(change.file) ? &disk.files[disk.live[change.file]] : nullptr;
-  switch (change.kind) {
-    case FileChange::kCreate:
-      disk.live[change.file] = disk.names[change.name] = disk.files.size();
-      disk.files.emplace_back();
-      return;
-    case FileChange::kWrite:
-    case FileChange::kTruncate:
-      ApplyTo(file->now, change);
-      file->since.push_back(change);
-      return;
-    case FileChange::kSync:
-      file->synced = file->now;
-      file->since.clear();
-      return;
-    case FileChange::kRename:
-      disk.names[change.to] = disk.names.at(change.name);
-      disk.names.erase(change.name);
-      return;
-    case FileChange::kExchange:
-      std::swap(disk.names.at(change.name), disk.names.at(change.to));
-      return;
-    case FileChange::kRemove:
-      disk.names.erase(change.name);
-      return;
-    case FileChange::kSyncDirectory:
-      disk.synced_names = disk.names;
-      return;
+  using K = FileChange;
+  if (change.kind == K::kCreate) {
+    disk.live[change.file] = disk.names[change.name] = disk.files.size();
+    disk.files.emplace_back();
+  } else if (change.kind == K::kWrite || change.kind == K::kTruncate) {
+    Inode& file = disk.files.at(disk.live.at(change.file));
+    ApplyTo(file.now, change);
+    file.since.push_back(change);
+  } else if (change.kind == K::kSync) {
+    Inode& file = disk.files.at(disk.live.at(change.file));
+    file.synced = file.now;
+    file.since.clear();
+  } else if (change.kind == K::kRename) {
+    disk.names[change.to] = disk.names.at(change.name);
+    disk.names.erase(change.name);
+  } else if (change.kind == K::kExchange) {
+    std::swap(disk.names.at(change.name), disk.names.at(change.to));
+  } else if (change.kind == K::kRemove) {
+    disk.names.erase(change.name);
+  } else {
+    disk.synced_names = disk.names;
   }
 }
 
@@ -314,19 +306,6 @@ TEST(PowerLoss, WhatTheConsoleSaidIsTheTruthWhenTheDiskGivesUp) {
   }
 }
 
-// The commit record of version 1.0.0, as that version wrote it: sizes, fields, FNV-1a sum.
-std::string OldCommitRecord(const Change& change) {
-  const AppendAt& log = change.appends[0];
-  const std::string body = std::to_string(change.card_line.size()) + " 8 0 " +
-                           std::to_string(log.bytes.size()) + "\n" + change.card_line + log.name +
-                           log.bytes;
-  std::uint64_t hash = 14695981039346656037ULL;
-  for (const char c : body) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-  char sum[24];
-  std::snprintf(sum, sizeof sum, "%016llx\n", static_cast<unsigned long long>(hash));
-  return body + sum;
-}
-
 // What recovery does with the records it finds: it puts in place a committed one whatever its
 // mark, any a restart left, one pending in this boot whose card was lost, and a whole record of
 // versions 1.0.0 to 1.2; it drops a torn one, and one pending in this boot while the card is
@@ -356,8 +335,11 @@ TEST(PowerLoss, RecordsArePutInPlaceDroppedOrKeptAsTheyStand) {
     return before + std::string(kJournalBytes - before.size(), '\0');
   };
   const std::string first = journal('a', tag).substr(0, journal('a', tag).find('\0'));
-  const std::string old_record = "FJc 0123456789abcdef boot-before 53 8 0 47\n" + on + "3333.txt" +
-                                 line + "1ae4c1fdfa373014\n";
+  // Records of versions 1.2 and 1.0.0 as they wrote them: sizes, fields and FNV-1a sum.
+  const std::string old_body = on + "3333.txt" + line;
+  const std::string old_record = "FJc 0123456789abcdef boot-before 53 8 0 47\n" + old_body +
+                                 "1ae4c1fdfa373014\n";
+  const std::string oldest = "53 8 0 47\n" + old_body + "30e6c59af96bd121\n";
   std::string changed = line;
   changed.replace(5, 4, "10500");  // longer: what follows the line put back must go
   const auto books = [](const std::string& c, const std::string& log) {
@@ -404,8 +386,8 @@ TEST(PowerLoss, RecordsArePutInPlaceDroppedOrKeptAsTheyStand) {
       {"applied, its log line changed by hand since", journal('a', tag), books(on, line),
        {"3333.txt: byte 0: not what the journal's record at byte 0 holds; put back"}, on, changed},
       {"of version 1.2", old_record + zeros(kJournalBytes), books(on, line), {earlier}},
-      {"of version 1.0.0", OldCommitRecord(tag), books(on, line), {earlier}},
-      {"of version 1.0.0, torn", OldCommitRecord(tag).substr(0, 40), books(card, ""), {}},
+      {"of version 1.0.0", oldest, books(on, line), {earlier}},
+      {"of version 1.0.0, torn", oldest.substr(0, 40), books(card, ""), {}},
       // clang-format on
   };
   for (const auto& row : rows) {

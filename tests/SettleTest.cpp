@@ -12,7 +12,7 @@
 
 #include "Harness.h"
 #include "DataFiles.h"
-#include "FakeClock.h"
+#include "FileChanges.h"
 #include "Settle.h"
 #include "SettleLogs.h"
 
