@@ -42,16 +42,11 @@ void Take(const DataDir& dir, const Step& step) {
   // group's write permission away.
   const std::string own = std::to_string(step.uid);
   const std::string groups = step.uid == kOutsider ? own : own + "," + std::to_string(kGroup);
-  if (step.uid != 0) {
-    options.wrapper = {"/usr/bin/setpriv",
-                       "--reuid=" + own,
-                       "--regid=" + own,
-                       "--groups=" + groups,
-                       "--",
-                       "sh",
-                       "-c",
-                       "umask 022; exec \"$0\""};
-  }
+  // clang-format off
+  if (step.uid != 0) options.wrapper = {"/usr/bin/setpriv", "--reuid=" + own, "--regid=" + own,
+                                         "--groups=" + groups, "--", "sh", "-c",
+                                         "umask 022; exec \"$0\""};
+  // clang-format on
   Process process(step.program, options);
   process.Write(step.input);
   if (!step.tag) process.CloseInput();
@@ -69,10 +64,9 @@ void Plant(const DataDir& dir, const std::string& name, bool hard = false,
   dir.Write("a/victim", hard ? std::string(kJournalBytes, '\0') : "root's own file\n");
   fs::remove(dir.Path(name));
   if (journal_mode != 0) {
-    Change forged{"",
-                  true,
-                  "42 S O 0 0 0 1111 F 10000000 0 S 1401959220 20146597",
-                  {{"1111.txt", 0, "1111 0 0 0 42 F 1050 S O 1401959220 20146597\n"}}};
+    Change forged;
+    forged.card_line = "42 S O 0 0 0 1111 F 10000000 0 S 1401959220 20146597";
+    forged.appends = {{"1111.txt", 0, "1111 0 0 0 42 F 1050 S O 1401959220 20146597\n"}};
     std::string record = FormatJournalRecord(forged, "0123456789abcdef", "-");
     record[kMarkOffset] = kCommittedMark;
     dir.Write(name, record + std::string(kJournalBytes - record.size(), '\0'));
