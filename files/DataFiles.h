@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The data directory as chosen: $FARE_DATA_DIR when that is set and not empty
 // (|from_environment|), otherwise the built-in default ("../../" unless the build names one).
@@ -94,20 +95,52 @@ std::optional<std::string> WriteBeside(const std::string& real, std::string_view
 
 // A terminal's start keeps the lines of the run before instead of destroying them: the log, its
 // blocks and all, goes to a name of its own beside it, and a new empty log takes its place.
-// The name under which the run of the log |log_name| ("1111.txt") that a start at |start|
-// (seconds since the epoch) ends is kept: "1111.txt.run-20261208T130502Z". The start is written
-// in UTC, so that a station's kept runs sort by the time of their start whatever the time zone;
-// |sequence| 2 to 99 appends "-02" to "-99" for further starts within the same second.
+// The name's stem says when the run of the log |log_name| ("1111.txt") that a start at |start|
+// (seconds since the epoch) ends was kept: "1111.txt.run-20261208T130502Z", in UTC whatever the
+// time zone; |sequence| 2 to 99 appends "-02" to "-99". A suffix says what a settlement made of
+// its lines: kSettledSuffix, kUnsettledSuffix, or for a moment kSplitSuffix and kSettlingSuffix.
 std::string KeptRunName(const std::string& log_name, std::int64_t start, int sequence = 1);
+// The stem that sorts right after the kept run's |stem|: its next sequence, past 99 the next
+// second's first; a stem of another form gains "-02".
+std::string StemAfter(const std::string& stem);
+inline constexpr std::string_view kSettledSuffix = ".settled";
+inline constexpr std::string_view kUnsettledSuffix = ".unsettled";
+inline constexpr std::string_view kSplitSuffix = ".split-";        // and the bytes settled
+inline constexpr std::string_view kSettlingSuffix = ".settling-";  // and the settlement's name
 
 // Empties the log |path| durably, as a terminal's start does, keeping its lines: the file the
 // log names (through its links as RealPathOf follows them; they stay) is swapped in one step
-// with a new empty file of its mode and group, first put beside it under the first free
-// KeptRunName for |start|. A power cut leaves the old log in place (perhaps with an empty kept
-// run) or the new empty log with the old lines kept; a missing or empty log is only replaced.
-// Needs every writer of the log held off, with nothing pending that could still add lines.
-// False, with the detail said, when it could not; the old lines then stand in one of the two.
-[[nodiscard]] bool KeepRun(const std::string& path, std::int64_t start);
+// with a new empty file of its mode and group, first put beside it under the next stem, one
+// that sorts after every kept run of the log there: KeptRunName for |start|, or, when the clock
+// reads no later than the latest stem, StemAfter it.
+// The first |settled| bytes are the ones a settlement covered: the run is kept as settled, as
+// not settled, or split in two (see FinishSplits), a split an earlier start left half done
+// finished first. A power cut leaves the old log in place (perhaps with an empty kept run) or
+// the new empty log with the old lines kept; a missing or empty log is only replaced. Needs
+// every writer of the log held off, with nothing pending that could still add lines. False,
+// with the detail said, when it could not; the old lines then stand in one of the two.
+[[nodiscard]] bool KeepRun(const std::string& path, std::int64_t start, std::uint64_t settled = 0);
+
+// Finishes every split of a kept run of the log |log_name| in |dir| (a directory with its
+// slash) that a start began: the run STEM.split-N keeps its first N bytes as STEM.settled and
+// the rest goes to StemAfter(STEM).unsettled, written whole and flushed before the run is cut,
+// so that any step can be done again after a crash. False, with the detail said, when one could not
+// be.
+[[nodiscard]] bool FinishSplits(const std::string& dir, const std::string& log_name);
+
+// The names in the directory |dir| that begin with |prefix|, in byte order. Nothing when the
+// directory cannot be read; prints nothing.
+std::optional<std::vector<std::string>> EntriesStartingWith(const std::string& dir,
+                                                            std::string_view prefix);
+
+// Renames the entry |from| to |to|, never over another entry. No flush. False, with the detail
+// said, when it could not.
+[[nodiscard]] bool RenameEntry(const std::string& from, const std::string& to);
+
+// What tells the first |length| bytes of the open file |fd| from those of another file, or of
+// the same file later: "INODE LENGTH SUM", the sum over its first and its last 64 bytes up to
+// |length|. Nothing when the file is shorter or cannot be read; prints nothing.
+std::optional<std::string> ContentStamp(int fd, std::uint64_t length);
 
 // How long LockFile waits for a lock another process holds before it says so, and gives up.
 inline constexpr int kLockWaitNoticeSeconds = 1;

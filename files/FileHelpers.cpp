@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // The small helpers every other file here builds on; they call nothing in files/ but the seam.
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -92,6 +94,30 @@ std::optional<std::string> RenameToFreeName(const std::string& from, int count,
     if (errno != EEXIST) break;
   }
   return std::nullopt;
+}
+
+bool RenameEntry(const std::string& from, const std::string& to) {
+  if (SeamRename(from.c_str(), to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  ReportFileError(to);
+  return false;
+}
+
+std::optional<std::vector<std::string>> EntriesStartingWith(const std::string& dir,
+                                                            std::string_view prefix) {
+  DIR* listing = opendir(dir.c_str());
+  if (listing == nullptr) return std::nullopt;
+  std::vector<std::string> names;
+  errno = 0;
+  // One process reads this listing, on one thread.
+  while (const dirent* entry = readdir(listing)) {  // NOLINT(concurrency-mt-unsafe)
+    if (std::string_view(entry->d_name).starts_with(prefix)) names.emplace_back(entry->d_name);
+  }
+  const int failed = errno;
+  closedir(listing);
+  errno = failed;
+  if (failed != 0) return std::nullopt;
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 void CloseFile(int fd) {

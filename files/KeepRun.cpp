@@ -2,34 +2,33 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 
 #include "DataFiles.h"
 #include "FileSeam.h"
 
-constexpr int kMostRunsASecond = 99;  // as KeptRunName numbers them
+namespace {
 
-std::string KeptRunName(const std::string& log_name, std::int64_t start, int sequence) {
-  const auto time = static_cast<std::time_t>(start);
-  std::tm utc{};
-  char stamp[64];
-  if (gmtime_r(&time, &utc) == nullptr) {
-    std::snprintf(stamp, sizeof stamp, "%lld", static_cast<long long>(start));
-  } else {
-    std::snprintf(stamp, sizeof stamp, "%04d%02d%02dT%02d%02d%02dZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+// The stem the run of |log_name| in |dir| that a start at |start| ends is kept under: one that
+// sorts after every stem there, so that a clock set back cannot put a run before its elders.
+std::optional<std::string> NextStem(const std::string& dir, const std::string& log_name,
+                                    std::int64_t start) {
+  const std::string prefix = log_name + ".run-";
+  const auto names = EntriesStartingWith(dir, prefix);
+  if (!names) return std::nullopt;
+  std::string latest;
+  for (const std::string& name : *names) {
+    latest = std::max(latest, name.substr(0, name.find('.', prefix.size())));
   }
-  std::string name = log_name + ".run-" + stamp;
-  if (sequence > 1) {
-    std::snprintf(stamp, sizeof stamp, "-%02d", sequence);
-    name += stamp;
-  }
-  return name;
+  const std::string stem = KeptRunName(log_name, start);
+  return stem > latest ? stem : StemAfter(latest);
 }
 
-bool KeepRun(const std::string& path, std::int64_t start) {
+}  // namespace
+
+bool KeepRun(const std::string& path, std::int64_t start, std::uint64_t settled) {
   const auto found = RealPathOf(path);
   if (!found) return false;
   const std::string& real = *found;
@@ -39,17 +38,25 @@ bool KeepRun(const std::string& path, std::int64_t start) {
   }
   // The kept run lies beside the file the log names, not beside a link to it: a rename cannot
   // take the old file's blocks to another file system, and a copy could fail halfway.
+  const std::string dir = DirectoryOf(real);
+  const std::string log_name = path.substr(path.rfind('/') + 1);  // npos + 1: all of it
+  if (!FinishSplits(dir, log_name)) return false;
+  const auto stem = NextStem(dir, log_name, start);
+  if (!stem) {
+    ReportFileError(dir);
+    return false;
+  }
+  const auto size = static_cast<std::uint64_t>(log.st_size);
+  const bool split = settled > 0 && settled < size;
+  const std::string kept = dir + *stem +
+                           (split ? std::string(kSplitSuffix) + std::to_string(settled)
+                                  : std::string(settled == 0 ? kUnsettledSuffix : kSettledSuffix));
   const auto beside = WriteBeside(real, "", true);
   if (!beside) return false;
-  const std::string log_name = path.substr(path.rfind('/') + 1);  // npos + 1: all of it
-  std::string kept;                                               // the last name tried
-  if (!RenameToFreeName(*beside, kMostRunsASecond, [&](int sequence) {
-        return kept = DirectoryOf(real) + KeptRunName(log_name, start, sequence);
-      })) {
+  if (!RenameEntry(*beside, kept)) {
     const int saved = errno;
     (void)SeamRemove(beside->c_str());
     errno = saved;
-    ReportFileError(kept);
     return false;
   }
   // One swap: at no moment is there no log, and the old lines are in one of the two names. A
@@ -58,5 +65,5 @@ bool KeepRun(const std::string& path, std::int64_t start) {
     ReportFileError(path);
     return false;
   }
-  return SyncDirectoryOf(real);
+  return SyncDirectoryOf(real) && (!split || FinishSplits(dir, log_name));
 }

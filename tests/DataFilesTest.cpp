@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -21,18 +22,36 @@ namespace {
 namespace fs = std::filesystem;
 
 // The log's old file becomes the kept run, named after the start in UTC whatever the time zone,
-// blocks and all (the same inode); a new empty file of the log's mode takes its place; nothing is
-// kept of an empty log; a name another start of the same second took is passed over.
+// blocks and all (the same inode), as settled, as not settled, or split where a settlement
+// ended; a new empty file of the log's mode takes its place; nothing is kept of an empty log; a
+// name sorts after every kept run there, a clock set back or not; a split left half done (its
+// tail copied, not yet cut) is finished first.
 TEST(DataFiles, StartKeepsTheRunBeforeBesideTheLog) {
+  using Runs = std::map<std::string, std::string>;  // kept runs, "D/" beside the log's link
+  const std::string at = "1111.txt.run-20251208T130502Z";
   const struct {
-    const char *name, *log, *taken, *where, *kept_as;  // log/taken: nullptr for none
+    const char* name;
+    const char* log;  // nullptr: none
+    std::uint64_t settled;
+    Runs before, after;
+    const char* where = "1111.txt";
   } rows[] = {
       // clang-format off
-      {"lines are kept", "a\nb\n", nullptr, "1111.txt", "1111.txt.run-20251208T130502Z"},
-      {"an empty log keeps nothing", "", nullptr, "1111.txt", nullptr},
-      {"a missing log is made", nullptr, nullptr, "1111.txt", nullptr},
-      {"a second start in the same second", "a\n", "x\n", "1111.txt", "1111.txt.run-20251208T130502Z-02"},
-      {"a log that is a link", "a\n", nullptr, "logs/station", "logs/1111.txt.run-20251208T130502Z"},
+      {"lines are kept", "a\nb\n", 0, {}, {{at + ".unsettled", "a\nb\n"}}},
+      {"all settled", "a\nb\n", 4, {}, {{at + ".settled", "a\nb\n"}}},
+      {"split where a settlement ended", "a\nb\n", 2, {},
+       {{at + ".settled", "a\n"}, {at + "-02.unsettled", "b\n"}}},
+      {"an empty log keeps nothing", "", 0, {}, {}},
+      {"a missing log is made", nullptr, 0, {}, {}},
+      {"a second start in the same second", "a\n", 0, {{at + ".settled", "x\n"}},
+       {{at + ".settled", "x\n"}, {at + "-02.unsettled", "a\n"}}},
+      {"the clock set back", "a\n", 0, {{"1111.txt.run-20261208T130502Z-99.settled", "x\n"}},
+       {{"1111.txt.run-20261208T130502Z-99.settled", "x\n"},
+        {"1111.txt.run-20261208T130503Z.unsettled", "a\n"}}},
+      {"a split left half done", "a\n", 0,
+       {{at + ".split-2", "x\ny\n"}, {at + "-02.unsettled", "y\n"}},
+       {{at + ".settled", "x\n"}, {at + "-02.unsettled", "y\n"}, {at + "-03.unsettled", "a\n"}}},
+      {"a log that is a link", "a\n", 0, {}, {{"D/" + at + ".unsettled", "a\n"}}, "D/station"},
       // clang-format on
   };
   setenv("TZ", "Asia/Seoul", 1);
@@ -40,30 +59,30 @@ TEST(DataFiles, StartKeepsTheRunBeforeBesideTheLog) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     DataDir dir;
-    fs::create_directory(dir.Path("logs"));
-    if (std::string_view(row.where) != "1111.txt")
-      fs::create_symlink(row.where, dir.Path("1111.txt"));
+    const std::string d = row.where[0] == 'D' ? "D/" : "";
+    fs::create_directory(dir.Path("D"));
+    if (!d.empty()) fs::create_symlink(row.where, dir.Path("1111.txt"));
     if (row.log != nullptr) dir.Write(row.where, row.log);
     chmod(dir.Path(row.where).c_str(), 0640);
-    if (row.taken != nullptr) dir.Write("1111.txt.run-20251208T130502Z", row.taken);
+    for (const auto& [name, bytes] : row.before) dir.Write(d + name, bytes);
     struct stat old {
     }, now{}, run{};
     stat(dir.Path(row.where).c_str(), &old);
-    ASSERT_TRUE(KeepRun(DataPath("1111.txt"), 1765199102));
+    ASSERT_TRUE(KeepRun(DataPath("1111.txt"), 1765199102, row.settled));
     ASSERT_EQ(stat(dir.Path(row.where).c_str(), &now), 0);
     EXPECT_EQ(dir.Read("1111.txt"), "");
     const mode_t mask = umask(0);
     umask(mask);
     EXPECT_EQ(now.st_mode & 07777, row.log != nullptr ? 0640 : 0666 & ~mask);
-    int runs = 0;
+    Runs runs;
     for (const auto& entry : fs::recursive_directory_iterator(dir.root())) {
-      runs += entry.path().filename().string().starts_with("1111.txt.run-");
+      const std::string name = fs::relative(entry.path(), dir.root());
+      if (name.find(".run-") != std::string::npos) runs[name] = dir.Read(name);
     }
-    EXPECT_EQ(runs, (row.kept_as != nullptr) + (row.taken != nullptr));
-    EXPECT_TRUE(row.taken == nullptr || dir.Read("1111.txt.run-20251208T130502Z") == row.taken);
-    if (row.kept_as == nullptr) continue;
-    EXPECT_EQ(dir.Read(row.kept_as), row.log);
-    ASSERT_EQ(stat(dir.Path(row.kept_as).c_str(), &run), 0);
+    EXPECT_EQ(runs, row.after);
+    const std::string first = d + at + (row.settled > 0 ? ".settled" : ".unsettled");
+    if (row.log == nullptr || *row.log == '\0' || !row.after.count(first)) continue;
+    ASSERT_EQ(stat(dir.Path(first).c_str(), &run), 0);
     EXPECT_EQ(run.st_ino, old.st_ino) << "the run was copied, not kept";
   }
   setenv("TZ", "UTC", 1);
