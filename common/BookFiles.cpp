@@ -4,5 +4,6 @@
 #include "WhatTerm.h"
 
 bool IsAppendedFileName(std::string_view name) {
-  return IsLogFileName(name) || name == kSubwayReportName || name == kBusReportName;
+  return IsLogFileName(name) || name == kSubwayReportName || name == kBusReportName ||
+         name == kSettlementsName;
 }

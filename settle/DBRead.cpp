@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <cstdio>
 
+#include "DataFiles.h"
 #include "Settle.h"
 
 // The table lives here for the whole run; the passes and the report only read it. A log that
@@ -9,13 +10,19 @@
 void DBRead(unsigned threads) {
   LogSnapshots logs;
   EntryTable table;
-  if (!SnapshotLogs(logs) || !LoadLogs(logs, table, threads)) {
+  std::string settled;  // where each log that holds anything stood, for the settlements
+  const bool snapped = SnapshotLogs(logs);
+  for (const LogSnapshot& log : logs) {
+    const auto stamp = snapped && log.length > 0 ? ContentStamp(log.fd, log.length) : std::nullopt;
+    if (stamp) settled += log.path.substr(log.path.rfind('/') + 1) + " " + *stamp + "\n";
+  }
+  if (!snapped || !LoadLogs(logs, table, threads)) {
     std::puts("Cannot find DB!");
     return;
   }
   std::size_t count = 0;
   for (const EntryBlock& block : table) count += block.size();
-  Non_Ad_Calculator(table, count);
+  Non_Ad_Calculator(table, count, settled);
 }
 
 void DBRead() { DBRead(UsableProcessors()); }

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
+#include <utility>
+
 #include "Allocation.h"
 #include "Clock.h"
 #include "CreditEntries.h"
@@ -41,9 +43,10 @@ void CreditSurcharge(const FareEntry& entry, Income& income) {
 
 }  // namespace
 
-void Non_Ad_Calculator(const EntryTable& table, std::size_t count) {
+void Non_Ad_Calculator(const EntryTable& table, std::size_t count, std::string settled) {
   Income income;
   income.runTime = CurrentTime();
+  income.settled = std::move(settled);
   // Through a lambda, so that the credit of one entry is inlined into the walk.
   CreditEntries(table, count, income,
                 [](const FareEntry& entry, Income& totals) { CreditSurcharge(entry, totals); });

@@ -60,8 +60,8 @@ void PrintSummary(const std::string& date_line, const Figures& figures) {
   std::puts(kRule);
 }
 
-// Commits the two reports' lines in one change of the books: under SIGKILL or a power cut as
-// much as under a failed write, both reports gain their lines or neither does. The stopping
+// Commits the two reports' lines and the settlements' in one change of the books: under SIGKILL
+// or a power cut as much as under a failed write, all gain their lines or none does. The stopping
 // signals wait from the first write until the pair is committed. The index of the report that
 // could not be written, or the number of reports once both are.
 std::size_t CommitReports(const std::vector<BookAppend>& reports) {
@@ -95,12 +95,13 @@ void OutputHandler(const EntryTable& /*table*/, Income income, std::size_t /*cou
   const LocalDate date = ToLocalDate(income.runTime);
   const std::string date_line =
       Format("Date : %d-%d-%d %d:%d\n", date.year, date.month, date.day, date.hour, date.minute);
-  const std::vector<BookAppend> reports = {
+  std::vector<BookAppend> reports = {
       {std::string(kSubwayReportName),
        date_line + Format("Subway Income : %" PRId64 " Won\n", figures.subway)},
       {std::string(kBusReportName),
        date_line + Format("Bus Income : %" PRId64 " Won\n", figures.bus)},
   };
+  if (!income.settled.empty()) reports.push_back({std::string(kSettlementsName), income.settled});
   const std::size_t failed = CommitReports(reports);
   if (failed == reports.size()) {
     PrintSummary(date_line, figures);

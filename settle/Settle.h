@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "FareEntries.h"
@@ -20,6 +21,7 @@ struct Income {
   WideWon subwayIncome = 0;  // won credited to the subway operator; may be negative
   WideWon busIncome = 0;     // won credited to the bus operator; may be negative
   std::int64_t runTime = 0;  // seconds since the epoch when the allocation started
+  std::string settled;       // the settlements' lines for what the run settles (BookFiles.h)
 };
 
 // Takes the card lock (so that a tag a crash cut off is completed or dropped first), opens the
@@ -37,15 +39,25 @@ bool SnapshotLogs(LogSnapshots& logs);
 // error, and the reading of its log goes on at the next line.
 void DBRead();
 
+// Settles every run a terminal's start kept that no settlement covered, once: under a lock of
+// its own, it names each such run for this settlement, reads them all and runs the allocation
+// chain, whose report commits the settlement's name to the settlements with the reports. The
+// runs then become settled, or, if the report was not committed, stay not settled; a kill or
+// a power cut at any moment leaves them to the next such settlement, which sorts them first.
+// With no run to settle, the report holds 0 won. A run that cannot be read ends it with
+// "Cannot find DB!" and nothing settled.
+void SettleKeptRuns();
+
 // DBRead with |threads| loading threads (at least one is used).
 void DBRead(unsigned threads);
 
 // The number of processors this process may run on; at least 1.
 unsigned UsableProcessors();
 
-// The surcharge pass: takes the current time as runTime, credits the surcharge carried by any
-// of the first |count| entries of |table|, then calls TransferCalculator.
-void Non_Ad_Calculator(const EntryTable& table, std::size_t count);
+// The surcharge pass: takes the current time as runTime and |settled| as what the run settles,
+// credits the surcharge carried by any of the first |count| entries of |table|, then calls
+// TransferCalculator.
+void Non_Ad_Calculator(const EntryTable& table, std::size_t count, std::string settled = {});
 
 // The transfer pass: shares the trip amount of every transfer get-off between both operators
 // and takes back the first leg's fare, adding to its own copy of |income|; then calls
@@ -56,9 +68,10 @@ void TransferCalculator(const EntryTable& table, Income income, std::size_t coun
 // where the ride ended, adding to its own copy of |income|; then calls OutputHandler.
 void GeneralCalculator(const EntryTable& table, Income income, std::size_t count);
 
-// The income report: appends a date line and an income line to each operator's report file
-// and prints the summary block. Uses only |income|. Both reports gain their lines in one change
-// of the books, under the card lock, or neither does: a report that cannot be opened, or a
+// The income report: appends a date line and an income line to each operator's report file,
+// and what the run settled to the settlements, and prints the summary block. Uses only
+// |income|. The three gain their lines in one change of the books, under the card lock, or none
+// does: a file that cannot be opened, or a
 // change the journal cannot take, is named in one line on standard output (detail on standard
 // error) instead of the summary, and nothing is written. The stopping signals wait from the
 // first report write until the pair is committed. Totals whose

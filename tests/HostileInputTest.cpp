@@ -28,7 +28,8 @@ Files Snapshot(const DataDir& dir) {  // every file under its root, a journal on
   Files files;
   for (const auto& entry : fs::recursive_directory_iterator(dir.root())) {
     const std::string name = fs::relative(entry.path(), dir.root());
-    files[name] = name.ends_with(".farecard-journal") ? "" : dir.Read(name);
+    files[name] =
+        name.ends_with("journal") || name.ends_with("Settlements.txt") ? "" : dir.Read(name);
   }
   files.erase("clock");
   return files;
@@ -82,7 +83,7 @@ TEST(HostileInput, EveryProgramAtTheConsole) {
   const std::string menu = kDateLine + std::string(kMenu), date = "Date : 2014-12-6 7:5\n";
   const std::string lock = "usercard.lock", journal = "usercard.txt.farecard-journal";
   // clang-format off
-  const Files chose = {{"3333.txt", ""}, {KeptRunName("3333.txt", kStart), kLogLine}, {"3333.lock", ""}, {lock, ""}};
+  const Files chose = {{"3333.txt", ""}, {KeptRunName("3333.txt", kStart) + ".unsettled", kLogLine}, {"3333.lock", ""}, {lock, ""}};
   const Session sessions[] = {
       {ISSUER_BIN, "0 0", both + done, {{"usercard.txt", "0 S O 0 0 0 1111 F 0 0 S" + time}, {lock, ""}, {journal, ""}}, ""},
       {ISSUER_BIN, "09999\n10000000\n" + every_byte, both + done, {{"usercard.txt", "9999 S O 0 0 0 1111 F 10000000 0 S" + time}, {lock, ""}, {journal, ""}}, "moved/"},
@@ -101,7 +102,7 @@ TEST(HostileInput, EveryProgramAtTheConsole) {
       {TERMINAL_BIN, "3\nabc 1 2\n3\n0\n-4294967294\n99999999999999999999\n1.0\n0x1\n1e0\n1\0\n"s + lots, sel + menu + Times(10, wrong + menu) + kPeriodOver, chose, "moved/"},
       {TERMINAL_BIN, "3\n" + blank_lines + every_byte, sel + menu + Times(2, wrong + menu) + kPeriodOver, chose, "moved/"},
       {SETTLE_BIN, every_byte + lots, line + "\n" + date + "Overall Fee : 1250 Won\nSubway Fee : 1250 Won\nBus Fee : 0 Won\n" + line + "\n",
-       {{"SubwayCompany.txt", date + "Subway Income : 1250 Won\n"}, {"BusCompany.txt", date + "Bus Income : 0 Won\n"}, {lock, ""}, {journal, ""}}, "moved/"},
+       {{"SubwayCompany.txt", date + "Subway Income : 1250 Won\n"}, {"BusCompany.txt", date + "Bus Income : 0 Won\n"}, {"Settlements.txt", ""}, {lock, ""}, {journal, ""}}, "moved/"},
   };
   // clang-format on
   for (const Session& session : sessions) Check(session);

@@ -124,16 +124,18 @@ void LayOut(const DataDir& dir, const Files& state) {
   for (const auto& [name, bytes] : state) dir.Write(name, bytes);
 }
 
-// What the rows compare: the card, this terminal's log, the lines of the runs a start kept, and
-// the reports (a report made but never written holds no lines, as a missing one).
+// What the rows compare: the card, this terminal's log, the runs a start kept, the reports and
+// the settlements (a file made but never written holds no lines, as a missing one).
 Files Books(const DataDir& dir) {
   Files books{{"card", dir.Read(kCardFileName)}, {"log", dir.Read(LogFileName(kHere))}};
   for (const auto& entry : fs::directory_iterator(dir.root())) {
     const std::string name = entry.path().filename();
     const std::string bytes = dir.Read(name);
     if (bytes.empty()) continue;
-    if (name.starts_with(LogFileName(kHere) + ".run-")) books["kept"] += bytes;
-    if (name == kSubwayReportName || name == kBusReportName) books["reports"] += bytes;
+    if (name.starts_with(LogFileName(kHere) + ".run-") ||
+        (IsAppendedFileName(name) && name != LogFileName(kHere))) {
+      books.emplace(name, bytes);
+    }
   }
   return books;
 }
@@ -193,7 +195,7 @@ const Row kRows[] = {
      }); }, "done"},
     {"settlement's two reports", 1, [] {
        testing::internal::CaptureStdout();
-       OutputHandler(EntryTable{}, Income{1250, -459, kNow}, 0);
+       OutputHandler(EntryTable{}, Income{1250, -459, kNow, "3333.txt 1 2 3\n"}, 0);
        return testing::internal::GetCapturedStdout();
      }, "Overall Fee : 791 Won"},
 };
@@ -337,8 +339,8 @@ TEST(PowerLoss, RecordsArePutInPlaceDroppedOrKeptAsTheyStand) {
   const std::string first = journal('a', tag).substr(0, journal('a', tag).find('\0'));
   // Records of versions 1.2 and 1.0.0 as they wrote them: sizes, fields and FNV-1a sum.
   const std::string old_body = on + "3333.txt" + line;
-  const std::string old_record = "FJc 0123456789abcdef boot-before 53 8 0 47\n" + old_body +
-                                 "1ae4c1fdfa373014\n";
+  const std::string old_record =
+      "FJc 0123456789abcdef boot-before 53 8 0 47\n" + old_body + "1ae4c1fdfa373014\n";
   const std::string oldest = "53 8 0 47\n" + old_body + "30e6c59af96bd121\n";
   std::string changed = line;
   changed.replace(5, 4, "10500");  // longer: what follows the line put back must go
