@@ -40,19 +40,18 @@ std::string DataDirectoryOrigin() {
   return "the default: " + default_dir + " of the working directory; FARE_DATA_DIR names another";
 }
 
-void PrintUsage(const char* program, const char* summary) {
+void PrintUsage(const char* program, const char* summary, const char* option,
+                const char* option_help) {
+  std::printf("Usage: %s [%s%s--help | --version]\n%s\n\nData directory: %s\n  (%s)\n\n", program,
+              option != nullptr ? option : "", option != nullptr ? " | " : "", summary,
+              DataDirectoryInUse().c_str(), DataDirectoryOrigin().c_str());
+  if (option != nullptr) std::printf("      %s  %s\n", option, option_help);
   std::printf(
-      "Usage: %s [--help | --version]\n"
-      "%s\n"
-      "\n"
-      "Data directory: %s\n"
-      "  (%s)\n"
-      "\n"
       "  -h, --help     print this help and exit\n"
       "      --version  print the version and exit\n"
       "\n"
       "See %s(1) and fare-files(5).\n",
-      program, summary, DataDirectoryInUse().c_str(), DataDirectoryOrigin().c_str(), program);
+      program);
 }
 
 void PrintVersion(const char* program) {
@@ -85,12 +84,13 @@ void PrintVersion(const char* program) {
 
 }  // namespace
 
-void HandleProgramOptions(int argc, char* argv[], const char* program, const char* summary) {
-  if (argc <= 1) return;
+bool HandleProgramOptions(int argc, char* argv[], const char* program, const char* summary,
+                          const char* option, const char* option_help) {
+  if (argc <= 1) return false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
     if (argument == "--help" || argument == "-h") {
-      PrintUsage(program, summary);
+      PrintUsage(program, summary, option, option_help);
       Finish();
     }
     if (argument == "--version") {
@@ -98,10 +98,12 @@ void HandleProgramOptions(int argc, char* argv[], const char* program, const cha
       Finish();
     }
     // An option is judged where it stands, as getopt does; the other words only in the end.
-    if (argument.size() > 1 && argument.front() == '-') {
+    if (argument.size() > 1 && argument.front() == '-' &&
+        (option == nullptr || argument != option)) {
       Refuse(program, "unknown argument '" + std::string(argument) + "'");
     }
   }
+  if (argc == 2 && option != nullptr && std::string_view(argv[1]) == option) return true;
   Refuse(program, argc == 2 ? "unknown argument '" + std::string(argv[1]) + "'"
                             : std::string("too many arguments"));
 }
