@@ -22,6 +22,9 @@ DataDirectory ChosenDataDirectory();
 // Path of data file |name| in that directory, which need not exist.
 std::string DataPath(std::string_view name);
 
+// Whether the data directory is there, a directory; when not, says so, naming it.
+[[nodiscard]] bool DataDirectoryExists();
+
 // Prints the detail "prog: path: reason" for errno, or "prog: path: what"; errno stays.
 void ReportFileError(const std::string& path);
 void ReportFileProblem(const std::string& path, const std::string& what);

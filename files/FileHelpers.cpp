@@ -2,6 +2,7 @@
 // The small helpers every other file here builds on; they call nothing in files/ but the seam.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -30,6 +31,15 @@ std::string DataPath(std::string_view name) {
   std::string path = ChosenDataDirectory().name;
   if (path.back() != '/') path += '/';
   return path.append(name);
+}
+
+bool DataDirectoryExists() {
+  const std::string dir = DataPath("");
+  struct stat info {};
+  if (stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
+  if (errno == 0) errno = ENOTDIR;
+  ReportFileProblem(dir, std::string("the data directory: ") + std::strerror(errno));
+  return false;
 }
 
 void ReportFileProblem(const std::string& path, const std::string& what) {

@@ -50,6 +50,8 @@ Card NewCard(std::int32_t card_id, std::int32_t balance) {
 }  // namespace
 
 void Issuer() {
+  // Asked nothing that could not be written: without its directory no card can be.
+  if (!DataDirectoryExists()) Finish("File Write Error.");
   const std::int32_t card_id = Ask("Input Card's ID(0000~9999) : ", kMaxCardId);
   const std::int32_t balance = Ask("Input Card's Balance(0~10000000) : ", kMaxOpeningBalance);
   // The lock also completes a tag that a crash cut off, so the new card cannot be overwritten

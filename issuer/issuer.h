@@ -6,5 +6,6 @@
 // An answer that is not a whole number in range prints "Input Error!" and writes nothing. The
 // card is written under the card lock, so no tag in progress elsewhere can overwrite it;
 // "Create Card Complete!" is printed only once the card is on disk, "File Write Error."
-// otherwise (the old card file stays as it was).
+// otherwise (the old card file stays as it was); a missing data directory is named, and answered
+// "File Write Error.", before anything is asked.
 [[noreturn]] void Issuer();
