@@ -49,6 +49,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 # The maintainer script adds the system group with addgroup; the library dependencies are
 # read off the programs.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
+# The loaders in /usr/share/farecard/sql need an SQL engine's shell.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "sqlite3, postgresql-client")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/debian/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -5,7 +5,7 @@
 # numbers, a letter, a 32-bit number, two letters, two 64-bit numbers. A number is an optional
 # sign and decimal digits, leading zeros allowed; a letter is a field of exactly one byte. Each
 # whole record goes to standard output as one CSV row of log_entry (log_entry.sql), numbers
-# written plainly, letters quoted; a letter outside printable ASCII is written as "?", which
+# written plainly, letters quoted, the name of its file last; a letter outside printable ASCII is written as "?", which
 # every engine can hold and which changes no credit. A damaged record (a field that is not a
 # value in range, or too few fields before the end of its log) costs only itself: the name of
 # its log and the line where it began go to the file $REJECTED as a CSV row of rejected_line,
@@ -71,7 +71,7 @@ function drain(    at, tok, value, k, row) {
     if (fields == 11) {
       row = fvalue[1]
       for (k = 2; k <= 11; ++k) row = row "," fvalue[k]
-      print row
+      print row ",\"" name "\""
       fields = 0
     }
   }
