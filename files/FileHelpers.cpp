@@ -2,8 +2,8 @@
 // The small helpers every other file here builds on; they call nothing in files/ but the seam.
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -53,6 +53,13 @@ void ReportFileProblem(const std::string& path, const std::string& what) {
 void ReportFileError(const std::string& path) { ReportFileProblem(path, std::strerror(errno)); }
 
 std::optional<std::string> ReadFrom(int fd, std::size_t limit, std::uint64_t offset) {
+  // No more room than a regular file holds: a generous limit costs nothing.
+  struct stat file {};
+  if (fstat(fd, &file) == 0 && S_ISREG(file.st_mode)) {
+    const auto size = static_cast<std::uint64_t>(file.st_size);
+    limit =
+        static_cast<std::size_t>(std::min<std::uint64_t>(limit, size > offset ? size - offset : 0));
+  }
   std::string text(limit, '\0');
   std::size_t used = 0;
   while (used < limit) {

@@ -67,7 +67,11 @@ bool FinishSplits(const std::string& dir, const std::string& log_name) {
     return false;
   }
   for (const std::string& name : *names) {
-    if (name.find(kSplitSuffix) != std::string::npos && !FinishSplit(dir + name)) return false;
+    // Only the split itself: not a file written beside it that a crash left.
+    const std::size_t suffix = name.rfind('.');
+    if (name.compare(suffix, kSplitSuffix.size(), kSplitSuffix) == 0 && !FinishSplit(dir + name)) {
+      return false;
+    }
   }
   return true;
 }

@@ -48,6 +48,11 @@ void DBRead();
 // "Cannot find DB!" and nothing settled.
 void SettleKeptRuns();
 
+// What SettleKeptRuns does first and last, alone: under the card lock, finishes the splits a
+// start left half done and names settled the runs named for a settlement the settlements hold,
+// not settled those named for one they do not. False, said, when it could not.
+bool SortKeptRuns();
+
 // DBRead with |threads| loading threads (at least one is used).
 void DBRead(unsigned threads);
 

@@ -50,6 +50,7 @@ std::optional<std::vector<std::string>> SortRuns(const std::vector<RunPlace>& pl
   if (!read && errno != ENOENT) return std::nullopt;  // not known: nothing may be taken back
   const std::string settlements = "\n" + read.value_or("");
   std::vector<std::string> runs;
+  bool checkpointed = false;
   for (const RunPlace& place : places) {
     const auto names = FinishSplits(place.dir, place.log_name)
                            ? EntriesStartingWith(place.dir, place.log_name + ".run-")
@@ -64,6 +65,9 @@ std::optional<std::vector<std::string>> SortRuns(const std::vector<RunPlace>& pl
       std::string to;
       if (settling && settlements.find("\nruns " + std::string(is.substr(kSettlingSuffix.size())) +
                                        "\n") != std::string::npos) {
+        // Settled only once its lines are on the disk in the reports: a disk that lost writes
+        // could otherwise take the settlement back and leave its runs named settled.
+        if (!checkpointed && !(checkpointed = CheckpointBooks(books))) return std::nullopt;
         to = stem + std::string(kSettledSuffix);
       } else if (settling || is == kUnsettledSuffix) {
         to = stem +
@@ -83,6 +87,11 @@ std::optional<std::vector<std::string>> SortRuns(const std::vector<RunPlace>& pl
 }
 
 }  // namespace
+
+bool SortKeptRuns() {
+  const auto places = Places();
+  return places && SortRuns(*places, "");
+}
 
 void SettleKeptRuns() {
   const int lock = LockFile(DataPath(kSettleLockName));

@@ -7,6 +7,9 @@
 // disk pulled and mounted again leaves it, where a change shown may be undone only where the card
 // it left is the card before. A second pass fails every change from each step on, or that one
 // alone, as a disk that gives up: then the books must be what the console said.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <functional>
@@ -16,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "BookFiles.h"
+#include "DataFiles.h"
 #include "FileChanges.h"
 #include "Harness.h"
 #include "Journal.h"
@@ -130,7 +134,7 @@ Files Books(const DataDir& dir) {
   Files books{{"card", dir.Read(kCardFileName)}, {"log", dir.Read(LogFileName(kHere))}};
   for (const auto& entry : fs::directory_iterator(dir.root())) {
     const std::string name = entry.path().filename();
-    const std::string bytes = dir.Read(name);
+    const std::string bytes = entry.is_regular_file() ? dir.Read(name) : "";
     if (bytes.empty()) continue;
     if (name.starts_with(LogFileName(kHere) + ".run-") ||
         (IsAppendedFileName(name) && name != LogFileName(kHere))) {
@@ -140,12 +144,14 @@ Files Books(const DataDir& dir) {
   return books;
 }
 
-// Recovers as the next program's start does, in |boot|; the books it leaves.
+// Recovers as the next program's start does, in |boot|, and sorts the kept runs as the next
+// start and settlement of kept runs do; the books it leaves.
 Files Recover(const DataDir& dir, const char* boot) {
   SetBootId(boot);
   HeldBooks books = LockBooks(kCardBooks);
   EXPECT_TRUE(Held(books));
   UnlockBooks(books);
+  EXPECT_TRUE(SortKeptRuns());
   SetBootId(kBoot);
   return Books(dir);
 }
@@ -181,7 +187,23 @@ struct Row {
   const char* done;  // the answer of a change done
   // Whether any other answer means not done: a start that failed serves nothing, log or not.
   bool refusal_binds = true;
+  std::function<void()> then = [] {};  // more to lay out, after the tags
 };
+
+// Records, as a settlement does, that the log's lines so far are settled.
+void MarkSettled() {
+  const int log = open(DataPath(LogFileName(kHere)).c_str(), O_RDONLY | O_CLOEXEC);
+  const auto stamp = ContentStamp(log, static_cast<std::uint64_t>(lseek(log, 0, SEEK_END)));
+  close(log);
+  const BookAppend mark{std::string(kSettlementsName), LogFileName(kHere) + " " + *stamp + "\n"};
+  UnderLock([&](HeldBooks& books) { return CommitChange(books, "", {mark}).done; });
+}
+
+std::string Printed(const std::function<void()>& run) {
+  testing::internal::CaptureStdout();
+  run();
+  return testing::internal::GetCapturedStdout();
+}
 
 // clang-format off
 const Row kRows[] = {
@@ -193,11 +215,13 @@ const Row kRows[] = {
     {"issuer card", 1, [] { return UnderLock([](HeldBooks& books) {
        return CardWriter(books, *ParseCardLine("7 S O 0 0 0 1111 F 5000 0 S 1401959220 2014659"));
      }); }, "done"},
-    {"settlement's two reports", 1, [] {
-       testing::internal::CaptureStdout();
-       OutputHandler(EntryTable{}, Income{1250, -459, kNow, "3333.txt 1 2 3\n"}, 0);
-       return testing::internal::GetCapturedStdout();
-     }, "Overall Fee : 791 Won"},
+    {"settlement's two reports", 1, [] { return Printed([] {
+       OutputHandler(EntryTable{}, Income{1250, -459, kNow, "3333.txt 1 2 3\n"}, 0); }); },
+     "Overall Fee : 791 Won"},
+    {"terminal start, the run split where a settlement ended", 2,
+     [] { return UnderLock(DBInit); }, "done", false, [] { MarkSettled(); Tag(1); }},
+    {"settlement of the kept runs", 2, [] { return Printed(SettleKeptRuns); },
+     "Overall Fee : 1050 Won", true, [] { UnderLock(DBInit); Tag(1); UnderLock(DBInit); }},
 };
 // clang-format on
 
@@ -216,6 +240,7 @@ RowRun RunRow(const DataDir& dir, const Row& row, const std::function<void()>& f
   SetCurrentTime(kNow);
   StartRecording();
   CardWithEarlierTags(row.earlier_tags);
+  row.then();
   RowRun run{Books(dir), {}, {}, {}, {}};
   for (const FileChange& change : StopRecording()) Replay(run.disk, change);
   StartRecording();
