@@ -4,3 +4,4 @@
 fare_test(proof_tests
   SOURCES KillStormTest.cpp ConcurrentTerminalsTest.cpp HostileInputTest.cpp SharedDirectoryTest.cpp
   LIBS common)
+fare_test(kept_runs_tests SOURCES KeptRunsTest.cpp LIBS common)
