@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The file helpers no program test reaches alone: a start keeping the run before, and a lock
 // wait that gives the process its timer and its alarm handler back.
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -10,10 +11,12 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include <gtest/gtest.h>
 
+#include "BookFiles.h"
 #include "DataFiles.h"
 #include "Harness.h"
 
@@ -87,6 +90,46 @@ TEST(DataFiles, StartKeepsTheRunBeforeBesideTheLog) {
   }
   setenv("TZ", "UTC", 1);
   tzset();
+}
+
+// A start takes as settled only the bytes the last settlement of its log names, and only while
+// that line still names this file and these bytes.
+TEST(DataFiles, OnlyWhatTheLastSettlementOfTheLogNamesIsSettled) {
+  const struct {
+    const char* name;
+    std::uint64_t marked;  // the bytes a settlement marked
+    std::function<void(const DataDir&)> since;
+    std::string others;  // lines of the settlements after the mark
+    std::uint64_t settled;
+  } rows[] = {
+      {"the bytes marked", 2, [](const DataDir&) {}, "", 2},
+      {"a later settlement of another log", 2, [](const DataDir&) {}, "2222.txt 9 2 0\n", 2},
+      {"a later settlement of the log", 2, [](const DataDir&) {}, "1111.txt 9 2 0\n", 0},
+      {"lines added since", 2, [](const DataDir& dir) { dir.Write("1111.txt", "a\nb\n"); }, "", 2},
+      {"a line changed since", 2, [](const DataDir& dir) { dir.Write("1111.txt", "x\nb\n"); }, "",
+       0},
+      {"the log replaced by a copy", 2,
+       [](const DataDir& dir) {
+         dir.Write("copy", "a\n");
+         fs::rename(dir.Path("copy"), dir.Path("1111.txt"));
+       },
+       "", 0},
+      {"the log cut short", 2, [](const DataDir& dir) { dir.Write("1111.txt", "a"); }, "", 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    DataDir dir;
+    dir.Write("1111.txt", "a\n");
+    const int log = open(dir.Path("1111.txt").c_str(), O_RDONLY);
+    const std::string mark = "1111.txt " + ContentStamp(log, row.marked).value_or("?") + "\n";
+    close(log);
+    dir.Write("Settlements.txt", mark + row.others);
+    row.since(dir);
+    EXPECT_EQ(SettledBytes(DataPath("1111.txt")), row.settled);
+  }
+  DataDir none;
+  none.Write("1111.txt", "a\n");
+  EXPECT_EQ(SettledBytes(DataPath("1111.txt")), 0u);
 }
 
 void Alarm(int) {}
