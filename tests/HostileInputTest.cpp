@@ -58,7 +58,7 @@ void Check(const Session& session) {
   ProcessOptions options = station.Options();
   options.env = {data.empty() ? "" : "FARE_DATA_DIR=../../" + data};
   Process process(program, options);
-  std::thread feeder([&] {
+  std::thread feeder([&process, &input = input] {
     process.Write(input);
     process.CloseInput();
   });
