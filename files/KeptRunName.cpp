@@ -40,7 +40,8 @@ std::string StemAfter(const std::string& stem) {
   const std::string log_name = stem.substr(0, at - 5);
   const std::int64_t start = timegm(&utc);
   const std::size_t dash = at + kStampSize;
-  const int sequence = stem.size() > dash ? std::atoi(stem.c_str() + dash + 1) : 1;
+  const int sequence =
+      stem.size() > dash ? static_cast<int>(std::strtol(stem.c_str() + dash + 1, nullptr, 10)) : 1;
   return sequence < kMostRunsASecond ? KeptRunName(log_name, start, sequence + 1)
                                      : KeptRunName(log_name, start + 1);
 }

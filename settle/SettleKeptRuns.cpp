@@ -70,8 +70,8 @@ std::optional<std::vector<std::string>> SortRuns(const std::vector<RunPlace>& pl
         if (!checkpointed && !(checkpointed = CheckpointBooks(books))) return std::nullopt;
         to = stem + std::string(kSettledSuffix);
       } else if (settling || is == kUnsettledSuffix) {
-        to = stem +
-             (batch.empty() ? std::string(kUnsettledSuffix) : std::string(kSettlingSuffix) + batch);
+        to = stem;
+        to += batch.empty() ? std::string(kUnsettledSuffix) : std::string(kSettlingSuffix) + batch;
         if (!batch.empty()) runs.push_back(to);
       }
       if (to.empty() || to == place.dir + name) continue;
