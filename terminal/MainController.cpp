@@ -23,7 +23,7 @@ namespace {
 
 volatile std::sig_atomic_t stop_requested = 0;
 
-void RequestStop(int) { stop_requested = 1; }
+void RequestStop(int sig) { stop_requested = sig; }
 
 // Only interrupts the write it was set up to bound.
 void WakeUp(int) {}
@@ -106,12 +106,12 @@ void StopMenu(pid_t child, Progress progress) {
 
 // Writes the period's last line if the console takes it at once or soon: an alarm cuts a
 // write to a console that does not read short, and a console that is gone only fails it.
-void PrintLastLine() {
+void PrintLastLine(const char* line) {
   SetHandler(SIGALRM, WakeUp);
   itimerval bound{};
   bound.it_value.tv_usec = kLastLineMicroseconds;
   setitimer(ITIMER_REAL, &bound, nullptr);
-  dprintf(STDOUT_FILENO, "3 minutes over!\n");
+  dprintf(STDOUT_FILENO, "%s", line);
   bound.it_value.tv_usec = 0;
   setitimer(ITIMER_REAL, &bound, nullptr);
 }
@@ -129,7 +129,9 @@ void Supervise(pid_t child, int progress_fd, std::int64_t start) {
     reaped = reaped || (progress.fd < 0 && Reaped(child));
   }
   if (!reaped) StopMenu(child, progress);
-  if (!stop_requested) PrintLastLine();
+  // Ctrl-C leaves the console on the menu's line: end it, so the shell's prompt starts afresh.
+  if (!stop_requested) PrintLastLine("3 minutes over!\n");
+  if (stop_requested == SIGINT) PrintLastLine("\n");
 }
 
 // The menu process from its first moment: the stopping signals, held since before the fork,
