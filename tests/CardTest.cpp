@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
-// The card: its file, and every tag that changes it, each run in this process.
+// The card: its file, its lock, and every tag that changes it, each run in this process.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <sstream>
 #include <tuple>
@@ -10,16 +15,23 @@
 #include <gtest/gtest.h>
 
 #include "BookFiles.h"
-#include "Harness.h"
+#include "DataFiles.h"
 #include "FileChanges.h"
+#include "Harness.h"
 #include "Tariff.h"
 #include "Terminal.h"
-#include "TerminalTag.h"
 #include "WhatTerm.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// The tags' card: no rule writes its previous fare 777 or previous vehicle 'Z'.
+constexpr std::int64_t kCardTime = 1401959220;  // 2014-06-05 09:07:00 UTC
+
+Card TestCard(char in_out, char vehicle, char transfer, std::int32_t term) {
+  return {42, kCardTime, vehicle, in_out, {1050, 0, 0, in_out}, term, transfer, 10000, 777, 'Z'};
+}
 
 // Through a link to a file of mode 0640 beside a killed program's longer leftover, cards in turn.
 TEST(CardFile, EachCardIsWrittenWholeThroughItsLinkKeepingItsModeAndIsReadBack) {
@@ -163,6 +175,44 @@ TEST(TerminalTagDeathTest, TheModesOfTheDistributorsAndAMissingOrDamagedCard) {
   }
   fs::remove(dir.Path("usercard.txt"));
   EXPECT_ENDS(OffSensorHandler(books), "File Read Error.");
+}
+
+void Alarm(int) {}
+
+// A wait for a lock another process holds borrows the real-time timer and SIGALRM, and gives
+// both back: a timer the process had armed is still armed, its handler still its own.
+TEST(CardFile, LockWaitGivesTheTimerAndTheAlarmBack) {
+  DataDir dir;
+  const std::string path = DataPath("usercard.lock");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+    flock(fd, LOCK_EX);
+    (void)write(ready[1], "x", 1);
+    sleep(1);  // longer than a tick of the wait, so that the wait uses its timer
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  std::signal(SIGALRM, Alarm);
+  const itimerval armed{{0, 0}, {60, 0}};
+  setitimer(ITIMER_REAL, &armed, nullptr);
+  testing::internal::CaptureStderr();
+  const int lock = LockFile(path);
+  testing::internal::GetCapturedStderr();
+  EXPECT_GE(lock, 0);
+  itimerval left{};
+  getitimer(ITIMER_REAL, &left);
+  struct sigaction handler {};
+  sigaction(SIGALRM, nullptr, &handler);
+  EXPECT_TRUE(left.it_value.tv_sec > 0 || left.it_value.tv_usec > 0) << "the timer was lost";
+  EXPECT_EQ(handler.sa_handler, Alarm);
+  const itimerval off{};
+  setitimer(ITIMER_REAL, &off, nullptr);
+  UnlockFile(lock);
+  waitpid(holder, nullptr, 0);
 }
 
 }  // namespace

@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "Harness.h"
 #include "DataFiles.h"
 #include "FileChanges.h"
+#include "Harness.h"
 #include "Settle.h"
 #include "SettleLogs.h"
 
