@@ -9,7 +9,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <regex>
@@ -96,40 +95,32 @@ TEST(DataFiles, StartKeepsTheRunBeforeBesideTheLog) {
 // that line still names this file and these bytes.
 TEST(DataFiles, OnlyWhatTheLastSettlementOfTheLogNamesIsSettled) {
   const struct {
-    const char* name;
-    std::uint64_t marked;  // the bytes a settlement marked
-    std::function<void(const DataDir&)> since;
-    std::string others;  // lines of the settlements after the mark
+    const char *name, *since;  // the log's bytes since the mark ("": as marked)
+    std::string others;        // settlements after the mark ("-": no settlement at all)
     std::uint64_t settled;
+    bool copied = false;  // the log replaced by a new file of those bytes
   } rows[] = {
-      {"the bytes marked", 2, [](const DataDir&) {}, "", 2},
-      {"a later settlement of another log", 2, [](const DataDir&) {}, "2222.txt 9 2 0\n", 2},
-      {"a later settlement of the log", 2, [](const DataDir&) {}, "1111.txt 9 2 0\n", 0},
-      {"lines added since", 2, [](const DataDir& dir) { dir.Write("1111.txt", "a\nb\n"); }, "", 2},
-      {"a line changed since", 2, [](const DataDir& dir) { dir.Write("1111.txt", "x\nb\n"); }, "",
-       0},
-      {"the log replaced by a copy", 2,
-       [](const DataDir& dir) {
-         dir.Write("copy", "a\n");
-         fs::rename(dir.Path("copy"), dir.Path("1111.txt"));
-       },
-       "", 0},
-      {"the log cut short", 2, [](const DataDir& dir) { dir.Write("1111.txt", "a"); }, "", 0},
+      {"the bytes marked", "", "", 2},
+      {"no settlement", "", "-", 0},
+      {"a later settlement of another log", "", "2222.txt 9 2 0\n", 2},
+      {"a later settlement of the log", "", "1111.txt 9 2 0\n", 0},
+      {"lines added since", "a\nb\n", "", 2},
+      {"a line changed since", "x\nb\n", "", 0},
+      {"the log replaced by a copy", "a\n", "", 0, true},
+      {"the log cut short", "a", "", 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     DataDir dir;
     dir.Write("1111.txt", "a\n");
     const int log = open(dir.Path("1111.txt").c_str(), O_RDONLY);
-    const std::string mark = "1111.txt " + ContentStamp(log, row.marked).value_or("?") + "\n";
+    const std::string mark = "1111.txt " + ContentStamp(log, 2).value_or("?") + "\n";
     close(log);
-    dir.Write("Settlements.txt", mark + row.others);
-    row.since(dir);
+    if (row.others != "-") dir.Write("Settlements.txt", mark + row.others);
+    if (*row.since != '\0') dir.Write(row.copied ? "copy" : "1111.txt", row.since);
+    if (row.copied) fs::rename(dir.Path("copy"), dir.Path("1111.txt"));
     EXPECT_EQ(SettledBytes(DataPath("1111.txt")), row.settled);
   }
-  DataDir none;
-  none.Write("1111.txt", "a\n");
-  EXPECT_EQ(SettledBytes(DataPath("1111.txt")), 0u);
 }
 
 // The sum of the N of every "WHAT : N Won" line of |text|.

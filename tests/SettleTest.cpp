@@ -159,8 +159,8 @@ TEST(SettleProgram, ReadsTheLogsAsTheyStoodUnderTheLockWithoutHoldingIt) {
     Day day;
     std::ofstream(day.dir.Path("1111.txt"), std::ios::app) << rides;
     Process settle(SETTLE_BIN, {day.dir.workdir(), &day.clock, {}});
-    const auto bytes_read = [&settle] {  // the journal's at most, until the logs are open
-      std::size_t bytes = 0;             // after "rchar: "
+    const auto bytes_read = [&settle] {  // "rchar: N": the journal's at most until the logs open
+      std::size_t bytes = 0;
       std::ifstream("/proc/" + std::to_string(settle.pid()) + "/io").ignore(7) >> bytes;
       return bytes;
     };
