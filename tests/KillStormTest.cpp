@@ -190,11 +190,10 @@ TEST(KillStorm, StoppedSettlementLeavesBothReportsOrNeither) {
     SCOPED_TRACE("round " + std::to_string(round) + ": signal " + std::to_string(stop) + " after " +
                  std::to_string(pause.count()) + " us");
     Process tracer(SETTLE_BIN, slow);
-    const pid_t settle = SettleUnder(tracer.pid());
-    ASSERT_GT(settle, 0) << tracer.err();
+    const pid_t settle = SettleUnder(tracer.pid());  // -1: it ended before it was seen
     Pause(pause);
     held += LockIsHeld(dir.Path("usercard.lock"));
-    kill(settle, stop);
+    if (settle > 0) kill(settle, stop);
     tracer.Wait();
     const auto count = [&](const char* report) { return CountOf(dir.Read(report), "Date : "); };
     EXPECT_TRUE(stop == SIGKILL || count("BusCompany.txt") == count("SubwayCompany.txt"));
