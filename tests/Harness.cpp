@@ -9,8 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -41,10 +43,9 @@ std::string DataDir::Path(std::string_view name) const { return root_ + "/" + st
 
 std::string DataDir::Read(std::string_view name) const {
   std::ifstream in(Path(name), std::ios::binary);
-  if (!in) return "<missing>";
   std::ostringstream bytes;
   bytes << in.rdbuf();
-  return bytes.str();
+  return in ? bytes.str() : "<missing>";
 }
 
 void DataDir::Write(std::string_view name, std::string_view bytes) const {
@@ -57,9 +58,8 @@ bool DataDir::Exists(std::string_view name) const { return fs::exists(Path(name)
 void ClockFile::Set(std::int64_t seconds) const {
   const auto when = static_cast<std::time_t>(seconds);
   std::tm utc{};
-  gmtime_r(&when, &utc);
   char text[64];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S\n", &utc);
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S\n", gmtime_r(&when, &utc));
   std::ofstream(path_ + ".new", std::ios::trunc) << text;  // renamed: never read half written
   std::rename((path_ + ".new").c_str(), path_.c_str());
 }
@@ -78,12 +78,12 @@ Process::Process(const std::string& program, const ProcessOptions& options) {
                            "FAKETIME_NO_CACHE=1", "DONT_FAKE_MONOTONIC=1"});
   }
   env.insert(env.end(), options.env.begin(), options.env.end());
-  std::vector<char*> envp, argv;
-  for (auto& entry : env) envp.push_back(entry.data());
-  envp.push_back(nullptr);
   std::vector<std::string> args = options.wrapper;
   args.push_back(program);
+  std::vector<char*> envp, argv;
+  for (auto& entry : env) envp.push_back(entry.data());
   for (auto& arg : args) argv.push_back(arg.data());
+  envp.push_back(nullptr);
   argv.push_back(nullptr);
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
@@ -157,8 +157,7 @@ bool Process::Pump(int timeout_ms) {
 
 bool Process::WaitForOutput(std::string_view text, std::size_t from,
                             std::chrono::milliseconds timeout, std::size_t count) {
-  const auto deadline = Clock::now() + timeout;
-  while (true) {
+  for (const auto deadline = Clock::now() + timeout;;) {
     if (from <= out_.size() && CountOf(std::string_view(out_).substr(from), text) >= count) {
       return true;
     }
@@ -202,49 +201,46 @@ Station::Station() {
   dir.Write("usercard.txt", kCardLine);
 }
 
-namespace {
-
-// The entry of log line |line|, when it is byte for byte what the terminal writes for it.
-std::optional<LogEntry> ParseLogLine(const std::string& line) {
-  LogEntry e;
-  long tag_time = 0, stamp = 0;
-  int used = 0;
-  if (std::sscanf(line.c_str(), "%d %d %d %d %d %c %d %c %c %ld %ld%n", &e.termId, &e.baseFee,
-                  &e.missedOffFee, &e.additionalFee, &e.cardId, &e.transfer, &e.prevFare,
-                  &e.prevVehicle, &e.inOut, &tag_time, &stamp, &used) != 11) {
-    return std::nullopt;
-  }
-  e.tagTime = tag_time;
-  if (FormatLogLine(e) != line) return std::nullopt;
-  return e;
-}
-
-bool IsPossibleCharge(std::int64_t charge) {
-  return (charge >= 0 && charge <= 700 && charge % 100 == 0) || charge == 1050 || charge == 1250 ||
-         charge == 1650 || charge == 1750;
-}
-
-}  // namespace
-
-LogCheck CheckLog(std::string_view log, std::int32_t term_id, std::int32_t card_id) {
-  LogCheck check;
+Tally CheckLog(std::string_view log, std::int32_t term_id) {
+  Tally check;
   for (std::size_t start = 0; start < log.size() && check.fault.empty();) {
-    const std::size_t end = log.find('\n', start);
-    const std::string line(
-        log.substr(start, end == std::string_view::npos ? end : end + 1 - start));
-    const auto entry = ParseLogLine(line);
-    const std::int64_t charge =
-        entry ? std::int64_t{entry->baseFee} + entry->missedOffFee + entry->additionalFee : -1;
-    if (!entry || entry->termId != term_id || entry->cardId != card_id ||
-        !IsPossibleCharge(charge)) {
-      check.fault = "line " + std::to_string(check.lines + 1) + " \"" + line.substr(0, 120) + "\"";
+    const std::size_t end = std::min(log.find('\n', start), log.size() - 1);
+    const std::string line(log.substr(start, end + 1 - start));
+    start = end + 1;
+    // Byte for byte what the terminal writes for the entry read from it.
+    LogEntry e{};
+    long tag_time = 0, stamp = 0;
+    const bool read =
+        std::sscanf(line.c_str(), "%d %d %d %d %d %c %d %c %c %ld %ld", &e.termId, &e.baseFee,
+                    &e.missedOffFee, &e.additionalFee, &e.cardId, &e.transfer, &e.prevFare,
+                    &e.prevVehicle, &e.inOut, &tag_time, &stamp) == 11;
+    e.tagTime = tag_time;
+    const std::int64_t c = std::int64_t{e.baseFee} + e.missedOffFee + e.additionalFee;
+    if (read && FormatLogLine(e) == line && e.termId == term_id && e.cardId == kCardId &&
+        ((c >= 0 && c <= 700 && c % 100 == 0) || c == 1050 || c == 1250 || c == 1650 ||
+         c == 1750)) {
+      ++check.tags;
+      check.charges += c;
     } else {
-      ++check.lines;
-      check.charges += charge;
+      check.fault = "line " + std::to_string(check.tags + 1) + " \"" + line.substr(0, 120) + "\"";
     }
-    start = end == std::string_view::npos ? log.size() : end + 1;
   }
   return check;
+}
+
+Tally ShownCharges(std::string_view out) {
+  const std::string block = std::string(kChargedLine) + "\n\nTotal fee : ";
+  Tally shown;
+  for (auto at = out.find(block); at != std::string_view::npos; at = out.find(block, at + 1)) {
+    long long fee = 0;
+    char dot = 0;
+    const std::string tail(out.substr(at + block.size(), 24));
+    if (std::sscanf(tail.c_str(), "%lld%c", &fee, &dot) == 2 && dot == '.') {
+      ++shown.tags;
+      shown.charges += fee;
+    }
+  }
+  return shown;
 }
 
 std::optional<Card> WholeCard(std::string_view text) {
@@ -259,39 +255,28 @@ std::size_t CountOf(std::string_view text, std::string_view what) {
   return n;
 }
 
-Shown ShownCharges(std::string_view out) {
-  const std::string block = std::string(kChargedLine) + "\n\nTotal fee : ";
-  Shown shown;
-  for (auto at = out.find(block); at != std::string_view::npos; at = out.find(block, at + 1)) {
-    long long fee = 0;
-    char dot = 0;
-    if (std::sscanf(std::string(out.substr(at + block.size(), 24)).c_str(), "%lld%c", &fee, &dot) !=
-            2 ||
-        dot != '.') {
-      continue;
-    }
-    ++shown.tags;
-    shown.charges += fee;
-  }
-  return shown;
-}
-
 std::string LogNameOf(int choice) {
   return std::string(4, static_cast<char>('0' + choice)) + ".txt";
 }
 
+std::string ProcFile(pid_t pid, const std::string& name) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + name);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 pid_t FirstChildOf(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  std::istringstream in(ProcFile(pid, "task/" + std::to_string(pid) + "/children"));
   pid_t child = -1;
   return in >> child ? child : -1;
 }
 
-bool IsRunning(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat;
+char StateOf(pid_t pid) {
   // "pid (name) state ...": the name may hold blanks and parentheses; the state follows the last.
-  const auto close = std::getline(in, stat) ? stat.rfind(") ") : std::string::npos;
-  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+  const std::string stat = ProcFile(pid, "stat");
+  const auto close = stat.rfind(") ");
+  return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
 }
 
 bool LockIsHeld(const std::string& path) {
@@ -313,9 +298,9 @@ bool LockIsAwaited(const std::string& path) {
 }
 
 bool SignalIsPending(pid_t pid, int sig) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::istringstream status(ProcFile(pid, "status"));
   for (std::string line; std::getline(status, line);) {
-    if ((line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) &&
+    if ((line.starts_with("SigPnd:") || line.starts_with("ShdPnd:")) &&
         (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1)) {
       return true;
     }

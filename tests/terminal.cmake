@@ -2,4 +2,3 @@
 fare_test(terminal_tests
   SOURCES CardTest.cpp PowerLossTest.cpp
   LIBS terminal_lib settle_lib)
-fare_test(terminal_program_tests SOURCES TerminalProgramTest.cpp LIBS common)
