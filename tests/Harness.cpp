@@ -17,6 +17,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <tuple>
+#include <utility>
 
 #include "LogFile.h"
 
@@ -24,9 +26,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 DataDir::DataDir() {
-  std::string pattern = (fs::temp_directory_path() / "farecard-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  root_ = pattern;
+  root_ = (fs::temp_directory_path() / "farecard-XXXXXX").string();
+  if (mkdtemp(root_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   work_ = root_ + "/a/b";
   fs::create_directories(work_);
   old_cwd_ = fs::current_path().string();
@@ -80,11 +81,9 @@ Process::Process(const std::string& program, const ProcessOptions& options) {
   env.insert(env.end(), options.env.begin(), options.env.end());
   std::vector<std::string> args = options.wrapper;
   args.push_back(program);
-  std::vector<char*> envp, argv;
-  for (auto& entry : env) envp.push_back(entry.data());
-  for (auto& arg : args) argv.push_back(arg.data());
-  envp.push_back(nullptr);
-  argv.push_back(nullptr);
+  std::vector<char*> envp(env.size() + 1), argv(args.size() + 1);
+  std::transform(env.begin(), env.end(), envp.begin(), [](auto& e) { return e.data(); });
+  std::transform(args.begin(), args.end(), argv.begin(), [](auto& a) { return a.data(); });
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
@@ -96,12 +95,8 @@ Process::Process(const std::string& program, const ProcessOptions& options) {
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  in_ = in[1];
-  out_fd_ = out[0];
-  err_fd_ = err[0];
+  for (int fd : {in[0], out[1], err[1]}) close(fd);
+  std::tie(in_, out_fd_, err_fd_) = std::tie(in[1], out[0], err[0]);
   signal(SIGPIPE, SIG_IGN);
 }
 
@@ -111,9 +106,7 @@ Process::~Process() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  for (int fd : {in_, out_fd_, err_fd_}) {
-    if (fd >= 0) close(fd);
-  }
+  for (int fd : {in_, out_fd_, err_fd_}) close(fd);  // -1 when closed: EBADF
 }
 
 void Process::Write(std::string_view text) {
@@ -125,15 +118,9 @@ void Process::Write(std::string_view text) {
   }
 }
 
-void Process::CloseInput() {
-  if (in_ >= 0) close(in_);
-  in_ = -1;
-}
+void Process::CloseInput() { close(std::exchange(in_, -1)); }
 
-void Process::CloseOutput() {
-  if (out_fd_ >= 0) close(out_fd_);
-  out_fd_ = -1;
-}
+void Process::CloseOutput() { close(std::exchange(out_fd_, -1)); }
 
 bool Process::Pump(int timeout_ms) {
   pollfd fds[2] = {{stalled_ ? -1 : out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
@@ -148,8 +135,7 @@ bool Process::Pump(int timeout_ms) {
     if (n > 0) {
       text_of[i]->append(buffer, static_cast<std::size_t>(n));
     } else if (n == 0 || errno != EINTR) {
-      close(*fd_of[i]);
-      *fd_of[i] = -1;
+      close(std::exchange(*fd_of[i], -1));
     }
   }
   return true;
@@ -260,9 +246,8 @@ std::string LogNameOf(int choice) {
 }
 
 std::string ProcFile(pid_t pid, const std::string& name) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/" + name);
   std::ostringstream text;
-  text << in.rdbuf();
+  text << std::ifstream("/proc/" + (pid > 0 ? std::to_string(pid) + "/" : "") + name).rdbuf();
   return text.str();
 }
 
@@ -290,7 +275,7 @@ bool LockIsAwaited(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) return false;
   const std::string inode = ":" + std::to_string(info.st_ino) + " ";
-  std::ifstream locks("/proc/locks");
+  std::istringstream locks(ProcFile(0, "locks"));
   for (std::string line; std::getline(locks, line);) {
     if (line.find("->") != std::string::npos && line.find(inode) != std::string::npos) return true;
   }

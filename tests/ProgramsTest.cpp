@@ -1,19 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
-// The real programs, their clock set by libfaketime. The terminal's menu until the end of the
-// period, and a tag under way when a stop comes; terminals side by side on one card; and kill
-// storms: a terminal or settle stopped again and again at random moments, the books kept to the
-// won. A storm is drawn from a seed: FARE_KILL_STORM_SEED replays one, FARE_KILL_STORM_ROUNDS
-// sets its stops.
+// The real programs, their clock set by libfaketime: the terminal's menu and its stops,
+// terminals side by side on one card, and kill storms: a terminal or settle stopped again and
+// again at random moments. FARE_KILL_STORM_SEED replays a storm, FARE_KILL_STORM_ROUNDS sets it.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -29,32 +25,53 @@
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using Micros = std::chrono::microseconds;
+
+// A terminal started with |input|: the station's number, then the choices.
+std::unique_ptr<Process> Terminal(const ProcessOptions& options, const std::string& input) {
+  auto terminal = std::make_unique<Process>(TERMINAL_BIN, options);
+  terminal->Write(input);
+  return terminal;
+}
+
+std::string Tags(int station, int pairs) {  // a get-on and a get-off, |pairs| times
+  std::string tags = std::to_string(station) + "\n";
+  for (int i = 0; i < pairs; ++i) tags += "1\n2\n";
+  return tags;
+}
+
+// The sum of the N of every "... Income : N Won" line of |text|.
+long long Income(const std::string& text) {
+  long long sum = 0;
+  for (auto at = text.find("Income : "); at != std::string::npos; at = text.find("Income : ", ++at))
+    sum += std::atoll(text.c_str() + at + 9);
+  return sum;
+}
 
 TEST(TerminalProgram, ServesTheMenuUntilTheEndOfThePeriod) {
   Station setup;
   setup.dir.Write("6666.txt", "left by an earlier run\n");
-  Process terminal(TERMINAL_BIN, setup.Options());
-  terminal.Write("6\n3\nabc 1 1\n");  // a wrong choice, a word and the rest of its line
+  auto terminal = Terminal(setup.Options(), "6\n3\nabc 1 1\n");  // a word and the rest of its line
   std::string shown = std::string(kSelection) + kDateLine + kMenu;
   for (int i = 0; i < 2; ++i) shown += std::string("Wrong Input Error\n") + kDateLine + kMenu;
-  ASSERT_TRUE(terminal.WaitForOutput(shown));
+  ASSERT_TRUE(terminal->WaitForOutput(shown));
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(terminal.out(), shown);  // "1 1" went with "abc": no tag was made
+  EXPECT_EQ(terminal->out(), shown);  // "1 1" went with "abc": no tag was made
   EXPECT_EQ(setup.dir.Read("6666.txt"), "");
   setup.clock.Set(kStart + 179);  // the period still runs: a tag is served
   std::this_thread::sleep_for(600ms);
-  terminal.Write("1\n");
-  ASSERT_TRUE(terminal.WaitForOutput(kChargedLine));
+  terminal->Write("1\n");
+  ASSERT_TRUE(terminal->WaitForOutput(kChargedLine));
   // A choice read at 180 seconds is not served, even before the supervisor has seen the end.
-  const pid_t menu = FirstChildOf(terminal.pid());
-  terminal.Signal(SIGSTOP);
+  const pid_t menu = FirstChildOf(terminal->pid());
+  terminal->Signal(SIGSTOP);
   setup.clock.Set(kStart + 180);
-  terminal.Write("2\n");
+  terminal->Write("2\n");
   ASSERT_TRUE(WaitUntil([&] { return !IsRunning(menu); }));
-  terminal.Signal(SIGCONT);
-  EXPECT_EQ(terminal.Wait(), 0);
-  EXPECT_TRUE(terminal.out().ends_with(std::string(kMenu) + kPeriodOver));
+  terminal->Signal(SIGCONT);
+  EXPECT_EQ(terminal->Wait(), 0);
+  EXPECT_TRUE(terminal->out().ends_with(std::string(kMenu) + kPeriodOver));
   EXPECT_EQ(CountOf(setup.dir.Read("6666.txt"), "\n"), 1u);
 }
 
@@ -64,18 +81,17 @@ TEST(TerminalProgram, ServesTheMenuUntilTheEndOfThePeriod) {
 TEST(TerminalProgram, EndOfInputOrAClosedConsoleWaitsOutThePeriod) {
   for (const bool closed_output : {false, true}) {
     Station setup;
-    Process terminal(TERMINAL_BIN, setup.Options());
-    terminal.Write("1\n");
-    ASSERT_TRUE(terminal.WaitForOutput(kMenu));
-    closed_output ? terminal.CloseOutput() : terminal.CloseInput();
-    EXPECT_TRUE(closed_output || WaitUntil([&] { return FirstChildOf(terminal.pid()) < 0; }));
-    EXPECT_TRUE(IsRunning(terminal.pid()));
+    auto terminal = Terminal(setup.Options(), "1\n");
+    ASSERT_TRUE(terminal->WaitForOutput(kMenu));
+    closed_output ? terminal->CloseOutput() : terminal->CloseInput();
+    EXPECT_TRUE(closed_output || WaitUntil([&] { return FirstChildOf(terminal->pid()) < 0; }));
+    EXPECT_TRUE(IsRunning(terminal->pid()));
     setup.clock.Set(kStart + 180);
-    EXPECT_EQ(terminal.Wait(), 0);
-    EXPECT_FALSE(GroupIsAlive(terminal.pid()));
-    terminal.Write("1\n");
+    EXPECT_EQ(terminal->Wait(), 0);
+    EXPECT_FALSE(GroupIsAlive(terminal->pid()));
+    terminal->Write("1\n");
     EXPECT_TRUE(closed_output ||
-                terminal.out() == std::string(kSelection) + kDateLine + kMenu + kPeriodOver);
+                terminal->out() == std::string(kSelection) + kDateLine + kMenu + kPeriodOver);
     EXPECT_EQ(setup.dir.Read("usercard.txt") + setup.dir.Read("1111.txt"), kCardLine);
   }
 }
@@ -90,36 +106,34 @@ TEST(TerminalProgram, StopsWaitForTheTagUnderWay) {
     SCOPED_TRACE(sig);
     Station setup;
     const std::string lock_path = setup.dir.Path("usercard.lock");
-    Process terminal(TERMINAL_BIN, setup.Options());
-    terminal.Write("2\n");
-    ASSERT_TRUE(terminal.WaitForOutput(kMenu));
+    auto terminal = Terminal(setup.Options(), "2\n");
+    ASSERT_TRUE(terminal->WaitForOutput(kMenu));
     const int lock = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     flock(lock, LOCK_EX);
-    terminal.Write("2\n");
+    terminal->Write("2\n");
     ASSERT_TRUE(WaitUntil([&] { return LockIsAwaited(lock_path); }));
-    const pid_t menu = FirstChildOf(terminal.pid());
-    sig == 0 ? setup.clock.Set(kStart + 180)
-             : (void)kill(sig == SIGKILL ? terminal.pid() : -terminal.pid(), sig);
+    const pid_t menu = FirstChildOf(terminal->pid()), group = terminal->pid();
+    sig == 0 ? setup.clock.Set(kStart + 180) : (void)kill(sig == SIGKILL ? group : -group, sig);
     // Asked to stop (by the supervisor at the end or at its death), the tag may go on.
     const int asked = sig == 0 || sig == SIGKILL ? SIGTERM : sig;
     ASSERT_TRUE(sig == SIGINT || WaitUntil([&] { return SignalIsPending(menu, asked); }));
-    terminal.Write("1\n");  // typed after the stop: never served
+    terminal->Write("1\n");  // typed after the stop: never served
     if (sig != SIGINT) close(lock);
     if (sig == SIGTSTP) {
-      ASSERT_TRUE(terminal.WaitForOutput(kChargedLine));
+      ASSERT_TRUE(terminal->WaitForOutput(kChargedLine));
       ASSERT_TRUE(WaitUntil([&] { return !SignalIsPending(menu, SIGTSTP); }));  // now it stops
       EXPECT_FALSE(LockIsHeld(lock_path));
       setup.clock.Set(kStart + 180);  // first: the choice typed meanwhile comes too late
-      kill(-terminal.pid(), SIGCONT);
+      kill(-group, SIGCONT);
     }
-    EXPECT_EQ(terminal.Wait(), sig == SIGKILL ? 128 + SIGKILL : 0);
+    EXPECT_EQ(terminal->Wait(), sig == SIGKILL ? 128 + SIGKILL : 0);
     ASSERT_TRUE(WaitUntil([&] { return !IsRunning(menu); }));
     if (sig == SIGINT) close(lock);
-    const std::string& out = terminal.out();
+    const std::string& out = terminal->out();
     EXPECT_EQ(out.find(kPeriodOver) != std::string::npos, sig == 0 || sig == SIGTSTP);
     if (sig == SIGINT) {
       EXPECT_TRUE(out.ends_with("File Write Error.\n\n")) << out;  // Ctrl-C ends the line
-      EXPECT_EQ(terminal.err(), "terminal: ../../usercard.lock: Interrupted system call\n");
+      EXPECT_EQ(terminal->err(), "terminal: ../../usercard.lock: Interrupted system call\n");
       EXPECT_EQ(setup.dir.Read("usercard.txt") + setup.dir.Read("2222.txt"), kCardLine);
     } else {
       EXPECT_EQ(CountOf(out, kChargedLine), 1u) << out;
@@ -131,13 +145,10 @@ TEST(TerminalProgram, StopsWaitForTheTagUnderWay) {
 
 // strace delaying every one of the system calls |calls| by |micros|.
 std::vector<std::string> Slowed(const std::string& calls, int micros) {
-  return {"/usr/bin/strace",
-          "-f",
-          "-qq",
-          "-o/dev/null",
-          "--seccomp-bpf",
-          "-etrace=" + calls,
-          "-einject=" + calls + ":delay_exit=" + std::to_string(micros)};
+  std::vector<std::string> strace = {"/usr/bin/strace", "-f", "-qq", "-o/dev/null"};
+  strace.insert(strace.end(), {"--seccomp-bpf", "-etrace=" + calls,
+                               "-einject=" + calls + ":delay_exit=" + std::to_string(micros)});
+  return strace;
 }
 
 // A tag whose books outlast the supervisor's grace at the end of the period completes and shows
@@ -150,13 +161,10 @@ TEST(TerminalProgram, SlowBooksAtTheEndOfThePeriodHideNoCharge) {
     Station setup;
     ProcessOptions options = setup.Options();
     if (slow_syncs) options.wrapper = Slowed("fsync,fdatasync", 150000);
-    Process terminal(TERMINAL_BIN, options);
-    std::string tags = "4\n";
-    for (int i = 0; i < 500; ++i) tags += "1\n2\n";
-    terminal.Write(tags);
-    ASSERT_TRUE(terminal.WaitForOutput("Your balance")) << terminal.out() << terminal.err();
+    auto terminal = Terminal(options, Tags(4, 500));
+    ASSERT_TRUE(terminal->WaitForOutput("Your balance")) << terminal->out() << terminal->err();
     const std::string lock = setup.dir.Path("usercard.lock");
-    const pid_t menu = FirstChildOf(terminal.pid());
+    const pid_t menu = FirstChildOf(terminal->pid());
     bool stopped_with_lock = false;  // stop it at a moment it holds the card lock
     for (int tries = 0; !slow_syncs && !stopped_with_lock && tries < 1000; ++tries) {
       kill(menu, SIGSTOP);
@@ -170,12 +178,11 @@ TEST(TerminalProgram, SlowBooksAtTheEndOfThePeriodHideNoCharge) {
       std::this_thread::sleep_for(300ms);  // well past the supervisor's grace
       kill(menu, SIGCONT);
     }
-    EXPECT_EQ(terminal.Wait(), 0);
-    const Tally shown = ShownCharges(terminal.out()),
-                log = CheckLog(setup.dir.Read("4444.txt"), 4444);
+    EXPECT_EQ(terminal->Wait(), 0);
+    const Tally shown = ShownCharges(terminal->out());
+    const Tally log = CheckLog(setup.dir.Read("4444.txt"), 4444);
     EXPECT_GE(shown.tags, 2u);  // one before the end, one under way at it
-    EXPECT_EQ(log.tags, shown.tags);
-    EXPECT_EQ(log.charges, shown.charges);
+    EXPECT_TRUE(log.tags == shown.tags && log.charges == shown.charges) << log.fault;
     EXPECT_EQ(20000 - ParseCardLine(setup.dir.Read("usercard.txt"))->balance, log.charges);
   }
 }
@@ -187,36 +194,30 @@ TEST(TerminalProgram, StalledConsoleHoldsUpNoOtherTerminal) {
   setup.dir.Write("usercard.txt", kOpeningCard);
   Process stalled(TERMINAL_BIN, setup.Options());
   stalled.StallOutput();
-  std::string tags = "6\n";
-  for (int i = 0; i < 1000; ++i) tags += "1\n2\n";  // far more output than a pipe holds
-  stalled.Write(tags);
+  stalled.Write(Tags(6, 1000));  // far more output than a pipe holds
   ASSERT_TRUE(WaitUntil([&] {
     return ProcFile(FirstChildOf(stalled.pid()), "wchan").find("pipe_write") != std::string::npos;
   })) << "the menu process never blocked on its console";
-  Process other(TERMINAL_BIN, setup.Options());
-  other.Write("3\n1\n2\n");
-  ASSERT_TRUE(other.WaitForCount("Your balance", 2));
+  auto other = Terminal(setup.Options(), Tags(3, 1));
+  ASSERT_TRUE(other->WaitForCount("Your balance", 2));
   setup.clock.Set(kStart + 180);
-  EXPECT_EQ(other.Wait(), 0);
+  EXPECT_EQ(other->Wait(), 0);
   EXPECT_EQ(stalled.Wait(), 0);
-  EXPECT_TRUE(other.out().ends_with(kPeriodOver));
+  EXPECT_TRUE(other->out().ends_with(kPeriodOver));
   EXPECT_FALSE(GroupIsAlive(stalled.pid()));
   EXPECT_EQ(CountOf(setup.dir.Read("3333.txt"), "\n"), 2u);
-  EXPECT_GT(CountOf(setup.dir.Read("6666.txt"), "\n"),
-            100u);  // it tagged until its console was full
+  EXPECT_GT(CountOf(setup.dir.Read("6666.txt"), "\n"), 100u);  // until its console was full
 }
 
 TEST(ConcurrentTerminals, SixTerminalsOnOneCardKeepTheBooksAndSettle) {
   Station setup;
   setup.dir.Write("usercard.txt", kOpeningCard);
-  setup.dir.Write("SubwayCompany.txt", "Date : 2014-12-5 18:0\nSubway Income : 1250 Won\n");
+  const std::string earlier = "Date : 2014-12-5 18:0\nSubway Income : 1250 Won\n";
+  setup.dir.Write("SubwayCompany.txt", earlier);
   std::vector<std::unique_ptr<Process>> terminals;
-  std::string script, logs, after;
-  for (int i = 0; i < 250; ++i) script += "1\n2\n";  // more than any gets through before the end
-  for (int choice = 1; choice <= 6; ++choice) {
-    terminals.push_back(std::make_unique<Process>(TERMINAL_BIN, setup.Options()));
-    terminals.back()->Write(std::to_string(choice) + "\n" + script);
-  }
+  std::string logs, after;
+  for (int choice = 1; choice <= 6; ++choice)  // more tags than any gets through before the end
+    terminals.push_back(Terminal(setup.Options(), Tags(choice, 250)));
   for (auto& terminal : terminals) ASSERT_TRUE(terminal->WaitForCount(kChargedLine, 80, 60s));
   setup.clock.Set(kStart + kServicePeriod);
   std::int64_t logged = 0;
@@ -229,48 +230,42 @@ TEST(ConcurrentTerminals, SixTerminalsOnOneCardKeepTheBooksAndSettle) {
     const Tally log = CheckLog(setup.dir.Read(LogNameOf(choice)), choice * 1111);
     const Tally shown = ShownCharges(terminal.out());
     EXPECT_EQ(log.fault, "");
-    EXPECT_EQ(log.tags, shown.tags);
-    EXPECT_EQ(log.charges, shown.charges);
+    EXPECT_TRUE(log.tags == shown.tags && log.charges == shown.charges);
     logged += log.charges;
     logs += setup.dir.Read(LogNameOf(choice));
   }
   EXPECT_EQ(kOpening - WholeCard(setup.dir.Read("usercard.txt"))->balance, logged);
   // The settlement reads them all, changes none, and adds its lines after the earlier ones.
   const RunResult settle = RunProgram(SETTLE_BIN, "", setup.Options());
-  long long overall = 0, subway = 0, bus = 0;
-  EXPECT_EQ(std::sscanf(settle.out.c_str(),
-                        "----------------------------\nDate : 2014-12-6 7:8\nOverall Fee : %lld "
-                        "Won\nSubway Fee : %lld Won\nBus Fee : %lld Won\n",
-                        &overall, &subway, &bus),
-            3)
+  const std::string date = "Date : 2014-12-6 7:8\n", bus = setup.dir.Read("BusCompany.txt");
+  const long long b = Income(bus), s = Income(setup.dir.Read("SubwayCompany.txt")) - 1250;
+  EXPECT_TRUE(settle.out.starts_with("----------------------------\n" + date +
+                                     "Overall Fee : " + std::to_string(s + b) +
+                                     " Won\nSubway Fee : " + std::to_string(s) +
+                                     " Won\nBus Fee : " + std::to_string(b) + " Won\n"))
       << settle.out << settle.err;
-  EXPECT_EQ(overall, subway + bus);
-  EXPECT_NE(overall, 0);
-  EXPECT_EQ(setup.dir.Read("BusCompany.txt"),
-            "Date : 2014-12-6 7:8\nBus Income : " + std::to_string(bus) + " Won\n");
-  EXPECT_TRUE(
-      setup.dir.Read("SubwayCompany.txt")
-          .ends_with("Date : 2014-12-6 7:8\nSubway Income : " + std::to_string(subway) + " Won\n"));
+  EXPECT_NE(s + b, 0);
+  EXPECT_EQ(bus, date + "Bus Income : " + std::to_string(b) + " Won\n");
+  EXPECT_EQ(setup.dir.Read("SubwayCompany.txt"),
+            earlier + date + "Subway Income : " + std::to_string(s) + " Won\n");
   for (int choice = 1; choice <= 6; ++choice) after += setup.dir.Read(LogNameOf(choice));
   EXPECT_EQ(after, logs);
 }
 
 TEST(ConcurrentTerminals, SecondStartAtARunningStationIsRefused) {
   Station setup;
-  Process running(TERMINAL_BIN, setup.Options());
-  running.Write("2\n1\n2\n");
-  ASSERT_TRUE(running.WaitForCount("Your balance", 2));
+  auto running = Terminal(setup.Options(), Tags(2, 1));
+  ASSERT_TRUE(running->WaitForCount("Your balance", 2));
   const RunResult second = RunProgram(TERMINAL_BIN, "2\n1\n", setup.Options());
   EXPECT_EQ(second.out + second.err, std::string(kSelection) + "Terminal Already Running.\n");
-  running.Write("1\n");  // the running one tags on, its log whole
-  ASSERT_TRUE(running.WaitForCount("Your balance", 3));
+  running->Write("1\n");  // the running one tags on, its log whole
+  ASSERT_TRUE(running->WaitForCount("Your balance", 3));
   EXPECT_EQ(CheckLog(setup.dir.Read("2222.txt"), 2222).tags, 3u);
-  const pid_t menu = FirstChildOf(running.pid());
-  kill(-running.pid(), SIGKILL);
+  const pid_t menu = FirstChildOf(running->pid());
+  kill(-running->pid(), SIGKILL);
   ASSERT_TRUE(WaitUntil([&] { return !IsRunning(menu); }));
-  Process again(TERMINAL_BIN, setup.Options());  // once it is dead, its station starts at once
-  again.Write("2\n");
-  EXPECT_TRUE(again.WaitForOutput(kMenu)) << again.out();
+  auto again = Terminal(setup.Options(), "2\n");  // once it is dead, its station starts at once
+  EXPECT_TRUE(again->WaitForOutput(kMenu)) << again->out();
 }
 
 // No lock, no charge: with a directory in the lock's place, or a lock held for ever (waited for
@@ -288,9 +283,8 @@ TEST(ConcurrentTerminals, CardLockThatCannotBeTakenChargesNothing) {
     SCOPED_TRACE(detail("terminal"));
     Station setup;
     const std::string lock = setup.dir.Path("usercard.lock");
-    Process tagging(TERMINAL_BIN, setup.Options());
-    tagging.Write("1\n");
-    ASSERT_TRUE(tagging.WaitForOutput(kMenu));
+    auto tagging = Terminal(setup.Options(), "1\n");
+    ASSERT_TRUE(tagging->WaitForOutput(kMenu));
     int held = -1;
     if (directory) {
       std::filesystem::rename(lock, setup.dir.Path("moved.lock"));
@@ -298,19 +292,18 @@ TEST(ConcurrentTerminals, CardLockThatCannotBeTakenChargesNothing) {
     } else {
       flock(held = open(lock.c_str(), O_RDONLY | O_CLOEXEC), LOCK_EX);
     }
-    tagging.Write("1\n");  // all at once, so that a lock held for ever costs its bound once
-    Process start(TERMINAL_BIN, setup.Options()), issuer(ISSUER_BIN, setup.Options()),
-        settle(SETTLE_BIN, setup.Options());
-    start.Write("6\n");
+    tagging->Write("1\n");  // all at once, so that a lock held for ever costs its bound once
+    auto start = Terminal(setup.Options(), "6\n");
+    Process issuer(ISSUER_BIN, setup.Options()), settle(SETTLE_BIN, setup.Options());
     issuer.Write("7 5000\n");
-    ASSERT_TRUE(tagging.WaitForOutput("File Write Error.\n"));
-    EXPECT_EQ(tagging.err(), detail("terminal"));
-    EXPECT_EQ((std::vector{start.Wait(), issuer.Wait(), settle.Wait()}), (std::vector{0, 0, 0}));
-    EXPECT_EQ(start.out() + start.err(),
+    ASSERT_TRUE(tagging->WaitForOutput("File Write Error.\n"));
+    EXPECT_EQ(tagging->err(), detail("terminal"));
+    EXPECT_EQ((std::vector{start->Wait(), issuer.Wait(), settle.Wait()}), (std::vector{0, 0, 0}));
+    EXPECT_EQ(start->out() + start->err(),
               std::string(kSelection) + "File Write Error.\n" + detail("terminal"));
     EXPECT_TRUE(issuer.out().ends_with("File Write Error.\n") && issuer.err() == detail("issuer"));
     EXPECT_EQ(settle.out() + settle.err(), "Cannot find DB!\n" + detail("settle"));
-    if (held >= 0) close(held);
+    close(held);
     EXPECT_EQ(setup.dir.Read("usercard.txt") + setup.dir.Read("1111.txt"), kCardLine);
     EXPECT_FALSE(setup.dir.Exists("6666.txt"));
   }
@@ -342,20 +335,15 @@ TEST(ConcurrentTerminals, CardWrittenFromOutsideIsTheCard) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.shown);
     Station setup;
-    auto first = std::make_unique<Process>(TERMINAL_BIN, setup.Options());
-    first->Write("1\n1\n");
+    auto first = Terminal(setup.Options(), "1\n1\n");
     ASSERT_TRUE(first->WaitForOutput("Your balance : 18950.") && first->WaitForCount(kMenu, 2));
-    if (row.stop != 0) {
-      kill(-first->pid(), row.stop);
-      first->Wait();
-    }
+    if (row.stop != 0) kill(-first->pid(), row.stop), first->Wait();
     if (row.written.empty()) {
       EXPECT_TRUE(RunProgram(ISSUER_BIN, "7 5000\n", setup.Options()).out.ends_with("Complete!\n"));
     } else {
       setup.dir.Write("usercard.txt", row.written);
     }
-    auto next =
-        row.stop != 0 ? std::make_unique<Process>(TERMINAL_BIN, setup.Options()) : std::move(first);
+    auto next = row.stop != 0 ? Terminal(setup.Options(), "") : std::move(first);
     const std::size_t from = next->out().size();
     next->Write(row.next);
     ASSERT_TRUE(next->WaitForOutput(row.shown, from)) << next->out();
@@ -390,7 +378,7 @@ bool EndsBetweenTags(const std::string& out) {
   return false;
 }
 
-// A terminal, on one card, stopped by a console's stop signals, by the end of its period or by a
+// A terminal on one card stopped by a console's stop signals, by the end of its period or by a
 // kill of its menu process: the card and the logs keep the books to the won (after a kill, once
 // the next start has completed the tag cut off).
 enum Stop { kInterrupt, kTerminate, kHangUp, kPeriodEnd, kKillMenu };
@@ -407,60 +395,54 @@ void Storm(const std::vector<Stop>& kinds) {
   dir.Write("usercard.txt", kOpeningCard);
   std::size_t in_flight = 0;
   for (std::uint64_t round = 1; round <= kRounds && !testing::Test::HasFailure(); ++round) {
-    const Stop stop =
-        kinds[static_cast<std::size_t>(uniform(0, static_cast<int>(kinds.size()) - 1))];
+    const Stop stop = kinds[static_cast<std::size_t>(uniform(0, int(kinds.size()) - 1))];
     const int choice = uniform(1, 6);
-    std::string choices;
-    for (int i = uniform(1, 6); i > 0; --i)
-      choices += "1\n1\n2\n2\n7\n"[2 * uniform(0, 4)] + std::string("\n");
-    std::string stream;  // typed after the period ran out, drawn here so that a seed replays it
+    std::string choices, stream;  // typed after the period ran out, drawn here to replay a seed
+    for (int i = uniform(1, 6); i > 0; --i) choices += "1\n1\n2\n2\n7\n"[2 * uniform(0, 4)] + "\n"s;
     for (int i = 0; i < 400 && stop == kPeriodEnd; ++i) stream += "12"[uniform(0, 1)];
     const Micros pause(static_cast<std::int64_t>(std::exp(log_pause(rng))));
     setup.clock.Set(now += uniform(0, 40));
     SCOPED_TRACE("round " + std::to_string(round) + ": terminal " + std::to_string(choice) +
                  ", choices " + choices + ", pause " + std::to_string(pause.count()) +
                  " us, stop " + std::to_string(stop));
-    Process terminal(TERMINAL_BIN, setup.Options());
-    terminal.Write(std::to_string(choice) + "\n");
-    ASSERT_TRUE(terminal.WaitForOutput(kMenu)) << terminal.out() << terminal.err();
-    const pid_t menu = FirstChildOf(terminal.pid());
-    terminal.Write(choices);
+    auto terminal = Terminal(setup.Options(), std::to_string(choice) + "\n");
+    ASSERT_TRUE(terminal->WaitForOutput(kMenu)) << terminal->out() << terminal->err();
+    const pid_t menu = FirstChildOf(terminal->pid());
+    terminal->Write(choices);
     Pause(pause);
     in_flight += LockIsHeld(dir.Path("usercard.lock"));
     if (stop == kKillMenu) {
       kill(menu, SIGKILL);
-      terminal.Signal(SIGTERM);  // and the supervisor, which would otherwise wait out the period
+      terminal->Signal(SIGTERM);  // and the supervisor, which would otherwise wait out the period
     } else if (stop == kPeriodEnd) {
       setup.clock.Set(now += kServicePeriod);
       // Tags keep coming until the supervisor sees the end, so that it meets one under way.
-      for (std::size_t i = 0; i < stream.size() && !terminal.WaitForOutput(kPeriodOver, 0, 1ms);
-           ++i)
-        terminal.Write(stream.substr(i, 1) + "\n");
+      for (std::size_t i = 0; i < stream.size() && !terminal->WaitForOutput(kPeriodOver, 0, 1ms);)
+        terminal->Write(stream.substr(i++, 1) + "\n");
     } else {
-      kill(-terminal.pid(), stop == kInterrupt ? SIGINT : stop == kTerminate ? SIGTERM : SIGHUP);
+      kill(-terminal->pid(), stop == kInterrupt ? SIGINT : stop == kTerminate ? SIGTERM : SIGHUP);
     }
-    EXPECT_EQ(terminal.Wait(20s), 0) << terminal.out() << terminal.err();
-    EXPECT_FALSE(GroupIsAlive(terminal.pid())) << "a process of the terminal outlived it";
-    EXPECT_EQ(terminal.err(), "");
-    const std::string& out = terminal.out();
+    EXPECT_EQ(terminal->Wait(20s), 0) << terminal->out() << terminal->err();
+    EXPECT_FALSE(GroupIsAlive(terminal->pid())) << "a process of the terminal outlived it";
+    EXPECT_EQ(terminal->err(), "");
+    const std::string& out = terminal->out();
     const Tally shown = ShownCharges(out);
     EXPECT_EQ(CountOf(out, kChargedLine), shown.tags) << "a result block cut short";
     ASSERT_TRUE(WholeCard(dir.Read("usercard.txt"))) << dir.Read("usercard.txt");
     if (stop == kKillMenu) {
       // The next start, of another station, completes or discards the tag the kill cut off.
-      Process next(TERMINAL_BIN, setup.Options());
-      next.Write(std::to_string(choice % 6 + 1) + "\n");
-      ASSERT_TRUE(next.WaitForOutput(kMenu)) << next.out() << next.err();
-      next.Signal(SIGTERM);
-      ASSERT_EQ(next.Wait(), 0);
-    } else if (stop == kPeriodEnd) {
-      EXPECT_TRUE(out.ends_with(kPeriodOver) && EndsBetweenTags(out.substr(0, out.size() - 16)))
-          << out;
+      auto next = Terminal(setup.Options(), std::to_string(choice % 6 + 1) + "\n");
+      ASSERT_TRUE(next->WaitForOutput(kMenu)) << next->out() << next->err();
+      next->Signal(SIGTERM);
+      ASSERT_EQ(next->Wait(), 0);
     } else {
-      // Ctrl-C ends the console's line, the other stops leave it as the menu left it.
-      const bool ended = stop != kInterrupt || out.ends_with("\n");
-      EXPECT_TRUE(ended && EndsBetweenTags(out.substr(0, out.size() - (stop == kInterrupt))) &&
-                  out.find(kPeriodOver) == std::string::npos)
+      // The period's end and a Ctrl-C end the console's line; the other stops leave it as is.
+      const std::size_t tail = stop == kPeriodEnd ? 16 : stop == kInterrupt;
+      EXPECT_TRUE(out.ends_with(stop == kPeriodEnd   ? kPeriodOver
+                                : stop == kInterrupt ? "\n"
+                                                     : "") &&
+                  EndsBetweenTags(out.substr(0, out.size() - tail)) &&
+                  (stop == kPeriodEnd) == (out.find(kPeriodOver) != std::string::npos))
           << out;
     }
     const Tally log = CheckLog(dir.Read(LogNameOf(choice)), choice * 1111);
@@ -497,59 +479,46 @@ pid_t SettleUnder(pid_t tracer) {
   return -1;
 }
 
-// The sum of the N of every "... Income : N Won" line of |text|.
-long long Income(const std::string& text) {
-  long long sum = 0;
-  for (auto at = text.find("Income : "); at != std::string::npos;
-       at = text.find("Income : ", at + 1))
-    sum += std::atoll(text.c_str() + at + 9);
-  return sum;
-}
-
 // settle, its writes slowed so that stops fall between them, stopped by Ctrl-C, SIGTERM or
 // SIGKILL. Once the next holder of the card lock has brought the books up, both reports hold
 // the same settlements, one more whenever the summary was shown; Ctrl-C and SIGTERM never part
-// them. With |kept_runs|, each round keeps a run of one charge first: a run is settled
-// once or not at all, and a last settle --kept-runs settles the rest, each once.
+// them. With |kept_runs| each round keeps a run of one charge first: a run is settled once or
+// not at all, and a last settle --kept-runs settles the rest.
 void SettleStorm(bool kept_runs) {
   if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace to slow the writes";
   SCOPED_TRACE("seed " + std::to_string(kSeed));
   std::mt19937 rng(static_cast<std::mt19937::result_type>(kSeed));
-  DataDir dir;
-  dir.Write("usercard.txt", kOpeningCard);
   const std::string line = "1111 0 0 200 42 F 1250 S O 1417849509 201412675\n";
+  const auto income = [](const DataDir& dir) {
+    return Income(dir.Read(kSubwayReportName) + dir.Read(kBusReportName));
+  };
   long long each = 0;  // what a settlement credits for |line|
   {
     DataDir one;
     for (int i = 1; i <= 6; ++i) one.Write(LogNameOf(i), i == 1 ? line : "");
-    RunProgram(SETTLE_BIN, "", {one.workdir()});
-    each = Income(one.Read(kSubwayReportName) + one.Read(kBusReportName));
+    each = (RunProgram(SETTLE_BIN, "", {one.workdir()}), income(one));
   }
+  DataDir dir;
+  dir.Write("usercard.txt", kOpeningCard);
   for (int i = 1; i <= 6; ++i) dir.Write(LogNameOf(i), kept_runs ? "" : line);
   std::string boot;
   std::getline(std::ifstream("/proc/sys/kernel/random/boot_id"), boot);
   SetBootId(boot);  // so that recovery here takes the records for this boot's, as settle would
-  ProcessOptions slow{dir.workdir(), nullptr, {}, Slowed("pwrite64", 5000)};
-  const std::vector<std::string> kept = {"/bin/sh", "-c", "exec \"$0\" --kept-runs"};
-  if (kept_runs) slow.wrapper.insert(slow.wrapper.end(), kept.begin(), kept.end());
+  ProcessOptions slow{dir.workdir(), nullptr, {}, Slowed("pwrite64", 5000)}, once{dir.workdir()};
+  once.wrapper = {"/bin/sh", "-c", "exec \"$0\" --kept-runs"};
+  if (kept_runs) slow.wrapper.insert(slow.wrapper.end(), once.wrapper.begin(), once.wrapper.end());
   const auto count = [&](const char* report) { return CountOf(dir.Read(report), "Date : "); };
-  const auto income = [&] {
-    return Income(dir.Read(kSubwayReportName) + dir.Read(kBusReportName));
-  };
   std::size_t settled = 0, held = 0;
   const std::uint64_t rounds = kRounds / 2;  // two storms of settle: as long as one was
   for (std::uint64_t round = 1; round <= rounds; ++round) {
     const int stop = std::vector{SIGINT, SIGTERM,
                                  SIGKILL}[std::uniform_int_distribution<std::size_t>(0, 2)(rng)];
-    const Micros pause(
-        std::uniform_int_distribution<std::int64_t>(5000, 60000)(rng));  // a run: ~50 ms
+    const Micros pause(std::uniform_int_distribution<std::int64_t>(5000, 60000)(rng));  // of ~50
     SCOPED_TRACE("round " + std::to_string(round) + ": signal " + std::to_string(stop) + " after " +
                  std::to_string(pause.count()) + " us");
-    const int choice = static_cast<int>(round % 6) + 1;
+    const auto stamp = kStart + static_cast<std::int64_t>(round);
     if (kept_runs)
-      dir.Write(
-          KeptRunName(LogNameOf(choice), kStart + static_cast<std::int64_t>(round)) + ".unsettled",
-          line);
+      dir.Write(KeptRunName(LogNameOf(int(round % 6) + 1), stamp) + ".unsettled", line);
     Process tracer(SETTLE_BIN, slow);
     const pid_t settle = SettleUnder(tracer.pid());  // -1: it ended before it was seen
     Pause(pause);
@@ -564,15 +533,13 @@ void SettleStorm(bool kept_runs) {
     const std::size_t now = count("SubwayCompany.txt");
     EXPECT_TRUE(tracer.out().find("Overall Fee") == std::string::npos || now == settled + 1);
     settled = now;
-    EXPECT_TRUE(!kept_runs || income() <= each * static_cast<long long>(round)) << "settled twice";
+    EXPECT_TRUE(!kept_runs || income(dir) <= each * int(round)) << "a run settled twice";
   }
   EXPECT_GT(held, 0u);
   EXPECT_GT(settled, 0u);
   if (!kept_runs) return;
-  ProcessOptions once{dir.workdir()};
-  once.wrapper = kept;
   EXPECT_EQ(RunProgram(SETTLE_BIN, "", once).err, "");
-  EXPECT_EQ(income(), each * static_cast<long long>(rounds));
+  EXPECT_EQ(income(dir), each * int(rounds));
   for (const auto& entry : std::filesystem::directory_iterator(dir.root())) {
     const std::string name = entry.path().filename();
     EXPECT_TRUE(name.find(".run-") == std::string::npos || name.ends_with(".settled")) << name;
