@@ -67,9 +67,8 @@ void ClockFile::Set(std::int64_t seconds) const {
 
 Process::Process(const std::string& program, const ProcessOptions& options) {
   int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe failed");
-  }
+  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+    throw std::runtime_error("pipe");
   std::vector<std::string> env = {"TZ=UTC", "PATH=/usr/bin:/bin", "LC_ALL=C",
                                   "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0",
                                   "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1"};
@@ -100,12 +99,15 @@ Process::Process(const std::string& program, const ProcessOptions& options) {
   signal(SIGPIPE, SIG_IGN);
 }
 
+int Process::Kill() {
+  kill(-pid_, SIGKILL);
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  return status_ = -1;
+}
+
 Process::~Process() {
-  if (status_ == -1 && pid_ > 0) {
-    kill(-pid_, SIGKILL);
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
+  if (status_ == -1 && pid_ > 0) Kill();
   for (int fd : {in_, out_fd_, err_fd_}) close(fd);  // -1 when closed: EBADF
 }
 
@@ -144,9 +146,8 @@ bool Process::Pump(int timeout_ms) {
 bool Process::WaitForOutput(std::string_view text, std::size_t from,
                             std::chrono::milliseconds timeout, std::size_t count) {
   for (const auto deadline = Clock::now() + timeout;;) {
-    if (from <= out_.size() && CountOf(std::string_view(out_).substr(from), text) >= count) {
+    if (from <= out_.size() && CountOf(std::string_view(out_).substr(from), text) >= count)
       return true;
-    }
     if (Clock::now() >= deadline || !Pump(20)) return false;
   }
 }
@@ -159,11 +160,7 @@ int Process::Wait(std::chrono::milliseconds timeout) {
   int raw = 0;
   while (waitpid(pid_, &raw, WNOHANG) != pid_) {
     Pump(20);
-    if (Clock::now() < deadline) continue;
-    kill(-pid_, SIGKILL);
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    return status_ = -1;
+    if (Clock::now() >= deadline) return Kill();
   }
   if (stalled_) CloseOutput();  // nobody reads it: there is nothing to drain
   // What it printed last is still in the pipes; a process it left may hold them open.
@@ -231,8 +228,7 @@ Tally ShownCharges(std::string_view out) {
 
 std::optional<Card> WholeCard(std::string_view text) {
   const auto card = ParseCardLine(text);
-  if (!card || FormatCardLine(*card) != text) return std::nullopt;
-  return card;
+  return card && FormatCardLine(*card) == text ? card : std::nullopt;
 }
 
 std::size_t CountOf(std::string_view text, std::string_view what) {
@@ -267,7 +263,7 @@ char StateOf(pid_t pid) {
 bool LockIsHeld(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   const bool held = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  if (fd >= 0) close(fd);  // drops the lock if this probe took it
+  close(fd);  // drops the lock if this probe took it
   return held;
 }
 
@@ -276,19 +272,17 @@ bool LockIsAwaited(const std::string& path) {
   if (stat(path.c_str(), &info) != 0) return false;
   const std::string inode = ":" + std::to_string(info.st_ino) + " ";
   std::istringstream locks(ProcFile(0, "locks"));
-  for (std::string line; std::getline(locks, line);) {
+  for (std::string line; std::getline(locks, line);)
     if (line.find("->") != std::string::npos && line.find(inode) != std::string::npos) return true;
-  }
   return false;
 }
 
 bool SignalIsPending(pid_t pid, int sig) {
-  std::istringstream status(ProcFile(pid, "status"));
-  for (std::string line; std::getline(status, line);) {
-    if ((line.starts_with("SigPnd:") || line.starts_with("ShdPnd:")) &&
-        (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1)) {
+  const std::string status = ProcFile(pid, "status");
+  for (const char* field : {"\nSigPnd:", "\nShdPnd:"}) {
+    const auto at = status.find(field);
+    if (at != std::string::npos && std::stoull(status.substr(at + 8), nullptr, 16) >> (sig - 1) & 1)
       return true;
-    }
   }
   return false;
 }

@@ -78,6 +78,7 @@ class Process {
 
  private:
   bool Pump(int timeout_ms);  // reads what is ready; false once both pipes are closed
+  int Kill();                 // the group, and -1
   pid_t pid_ = -1;
   int in_ = -1, out_fd_ = -1, err_fd_ = -1, status_ = -1;
   bool stalled_ = false;
@@ -136,7 +137,7 @@ std::size_t CountOf(std::string_view text, std::string_view what);
 std::string LogNameOf(int choice);  // "1111.txt" for menu number 1, and so on
 
 // Probes of running programs.
-std::string ProcFile(pid_t pid, const std::string& name);  // of /proc/PID
+std::string ProcFile(pid_t pid, const std::string& name);  // /proc/PID/NAME; /proc/NAME for 0
 pid_t FirstChildOf(pid_t pid);                             // -1 when it has none
 char StateOf(pid_t pid);                                   // of /proc/PID/stat; 0: none
 inline bool IsRunning(pid_t pid) { return StateOf(pid) != 0 && StateOf(pid) != 'Z'; }
