@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// The real programs, their clock set by libfaketime: the terminal's menu and its stops,
-// terminals side by side on one card, and kill storms: a terminal or settle stopped again and
-// again at random moments. FARE_KILL_STORM_SEED replays a storm, FARE_KILL_STORM_ROUNDS sets it.
+// The real programs: the terminal's menu and stops, terminals side by side on one card, and kill
+// storms (FARE_KILL_STORM_SEED replays one, FARE_KILL_STORM_ROUNDS sets its stops).
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -96,11 +95,9 @@ TEST(TerminalProgram, EndOfInputOrAClosedConsoleWaitsOutThePeriod) {
   }
 }
 
-// A tag whose choice was read waits for the card lock another holds; then a stop comes to the
-// terminal's group: 0 the end of the period, SIGKILL the supervisor's death (the next choice is
-// then not served). Every stop but Ctrl-C lets the tag complete and show its result; on Ctrl-Z
-// the menu stops only once the result is out and the lock free. A Ctrl-C ends a tag that still
-// waits at once, as not done.
+// A tag waits for the card lock another holds when a stop comes: 0 the end of the period, SIGKILL
+// the supervisor's death. Every stop but Ctrl-C lets it complete and show its result (Ctrl-Z
+// stops the menu only then, the lock free); a Ctrl-C ends it at once, as not done.
 TEST(TerminalProgram, StopsWaitForTheTagUnderWay) {
   for (const int sig : {0, SIGTERM, SIGHUP, SIGTSTP, SIGKILL, SIGINT}) {
     SCOPED_TRACE(sig);
@@ -187,8 +184,7 @@ TEST(TerminalProgram, SlowBooksAtTheEndOfThePeriodHideNoCharge) {
   }
 }
 
-// A console that stops reading holds up its own terminal only: another one tags on, and both
-// end with the period.
+// A console that stops reading holds up its own terminal only; both end with the period.
 TEST(TerminalProgram, StalledConsoleHoldsUpNoOtherTerminal) {
   Station setup;
   setup.dir.Write("usercard.txt", kOpeningCard);
@@ -216,11 +212,11 @@ TEST(ConcurrentTerminals, SixTerminalsOnOneCardKeepTheBooksAndSettle) {
   setup.dir.Write("SubwayCompany.txt", earlier);
   std::vector<std::unique_ptr<Process>> terminals;
   std::string logs, after;
+  std::int64_t logged = 0;
   for (int choice = 1; choice <= 6; ++choice)  // more tags than any gets through before the end
     terminals.push_back(Terminal(setup.Options(), Tags(choice, 250)));
   for (auto& terminal : terminals) ASSERT_TRUE(terminal->WaitForCount(kChargedLine, 80, 60s));
   setup.clock.Set(kStart + kServicePeriod);
-  std::int64_t logged = 0;
   for (int choice = 1; choice <= 6; ++choice) {
     Process& terminal = *terminals[static_cast<std::size_t>(choice - 1)];
     EXPECT_EQ(terminal.Wait(), 0);
@@ -391,8 +387,8 @@ void Storm(const std::vector<Stop>& kinds) {
   std::uniform_real_distribution<double> log_pause(0.0, std::log(20000.0));
   Station setup;
   const DataDir& dir = setup.dir;
-  std::int64_t now = kStart, logged = 0;
   dir.Write("usercard.txt", kOpeningCard);
+  std::int64_t now = kStart, logged = 0;
   std::size_t in_flight = 0;
   for (std::uint64_t round = 1; round <= kRounds && !testing::Test::HasFailure(); ++round) {
     const Stop stop = kinds[static_cast<std::size_t>(uniform(0, int(kinds.size()) - 1))];
@@ -437,11 +433,8 @@ void Storm(const std::vector<Stop>& kinds) {
       ASSERT_EQ(next->Wait(), 0);
     } else {
       // The period's end and a Ctrl-C end the console's line; the other stops leave it as is.
-      const std::size_t tail = stop == kPeriodEnd ? 16 : stop == kInterrupt;
-      EXPECT_TRUE(out.ends_with(stop == kPeriodEnd   ? kPeriodOver
-                                : stop == kInterrupt ? "\n"
-                                                     : "") &&
-                  EndsBetweenTags(out.substr(0, out.size() - tail)) &&
+      const std::string end = stop == kPeriodEnd ? kPeriodOver : stop == kInterrupt ? "\n" : "";
+      EXPECT_TRUE(out.ends_with(end) && EndsBetweenTags(out.substr(0, out.size() - end.size())) &&
                   (stop == kPeriodEnd) == (out.find(kPeriodOver) != std::string::npos))
           << out;
     }
@@ -479,11 +472,10 @@ pid_t SettleUnder(pid_t tracer) {
   return -1;
 }
 
-// settle, its writes slowed so that stops fall between them, stopped by Ctrl-C, SIGTERM or
-// SIGKILL. Once the next holder of the card lock has brought the books up, both reports hold
-// the same settlements, one more whenever the summary was shown; Ctrl-C and SIGTERM never part
-// them. With |kept_runs| each round keeps a run of one charge first: a run is settled once or
-// not at all, and a last settle --kept-runs settles the rest.
+// settle, its writes slowed, stopped by Ctrl-C, SIGTERM or SIGKILL: once the books are brought
+// up, both reports hold the same settlements, one more whenever the summary was shown. With
+// |kept_runs| a new kept run each round is settled once or not at all, and a last settle
+// --kept-runs settles the rest.
 void SettleStorm(bool kept_runs) {
   if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace to slow the writes";
   SCOPED_TRACE("seed " + std::to_string(kSeed));
