@@ -115,8 +115,8 @@ inline constexpr const char* kIdPrompt = "Input Card's ID(0000~9999) : ";
 inline constexpr const char* kBalancePrompt = "Input Card's Balance(0~10000000) : ";
 // An ordinary card with 20000 won, last tagged off at subway station 1 at 07:05:00.
 inline constexpr const char* kCardLine = "42 S O 0 0 0 1111 F 20000 0 S 1417849500 201412675";
-// One with room for thousands of tags, for the tests that tag as fast as they can.
 inline constexpr std::int32_t kCardId = 42;
+// One with room for thousands of tags, for the tests that tag as fast as they can.
 inline constexpr std::int32_t kOpening = 10000000;
 inline constexpr const char* kOpeningCard = "42 S O 0 0 0 1111 F 10000000 0 S 1417849500 201412675";
 
@@ -140,7 +140,10 @@ std::string LogNameOf(int choice);  // "1111.txt" for menu number 1, and so on
 std::string ProcFile(pid_t pid, const std::string& name);  // /proc/PID/NAME; /proc/NAME for 0
 pid_t FirstChildOf(pid_t pid);                             // -1 when it has none
 char StateOf(pid_t pid);                                   // of /proc/PID/stat; 0: none
-inline bool IsRunning(pid_t pid) { return StateOf(pid) != 0 && StateOf(pid) != 'Z'; }
+inline bool IsRunning(pid_t pid) {
+  const char state = StateOf(pid);
+  return state && state != 'Z';
+}
 bool LockIsHeld(const std::string& path);     // takes and drops the lock when it is free
 bool LockIsAwaited(const std::string& path);  // some process waits for it in flock
 bool SignalIsPending(pid_t pid, int sig);     // held back for |pid|
@@ -148,8 +151,7 @@ bool GroupIsAlive(pid_t group);
 // Waits, for a bounded time, until |done| holds.
 template <typename Done>
 bool WaitUntil(Done done) {
-  for (int tries = 0; tries < 2000;
-       ++tries, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
-    if (done()) return true;
-  return false;
+  for (int tries = 0; tries < 2000 && !done(); ++tries)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return done();
 }
