@@ -9,12 +9,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <tuple>
+#include <utility>
 
 #include "LogFile.h"
 
@@ -22,9 +26,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 DataDir::DataDir() {
-  std::string pattern = (fs::temp_directory_path() / "farecard-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  root_ = pattern;
+  root_ = (fs::temp_directory_path() / "farecard-XXXXXX").string();
+  if (mkdtemp(root_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   work_ = root_ + "/a/b";
   fs::create_directories(work_);
   old_cwd_ = fs::current_path().string();
@@ -41,10 +44,9 @@ std::string DataDir::Path(std::string_view name) const { return root_ + "/" + st
 
 std::string DataDir::Read(std::string_view name) const {
   std::ifstream in(Path(name), std::ios::binary);
-  if (!in) return "<missing>";
   std::ostringstream bytes;
   bytes << in.rdbuf();
-  return bytes.str();
+  return in ? bytes.str() : "<missing>";
 }
 
 void DataDir::Write(std::string_view name, std::string_view bytes) const {
@@ -57,18 +59,16 @@ bool DataDir::Exists(std::string_view name) const { return fs::exists(Path(name)
 void ClockFile::Set(std::int64_t seconds) const {
   const auto when = static_cast<std::time_t>(seconds);
   std::tm utc{};
-  gmtime_r(&when, &utc);
   char text[64];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S\n", &utc);
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S\n", gmtime_r(&when, &utc));
   std::ofstream(path_ + ".new", std::ios::trunc) << text;  // renamed: never read half written
   std::rename((path_ + ".new").c_str(), path_.c_str());
 }
 
 Process::Process(const std::string& program, const ProcessOptions& options) {
   int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe failed");
-  }
+  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+    throw std::runtime_error("pipe");
   std::vector<std::string> env = {"TZ=UTC", "PATH=/usr/bin:/bin", "LC_ALL=C",
                                   "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0",
                                   "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1"};
@@ -78,13 +78,11 @@ Process::Process(const std::string& program, const ProcessOptions& options) {
                            "FAKETIME_NO_CACHE=1", "DONT_FAKE_MONOTONIC=1"});
   }
   env.insert(env.end(), options.env.begin(), options.env.end());
-  std::vector<char*> envp, argv;
-  for (auto& entry : env) envp.push_back(entry.data());
-  envp.push_back(nullptr);
   std::vector<std::string> args = options.wrapper;
   args.push_back(program);
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
+  std::vector<char*> envp(env.size() + 1), argv(args.size() + 1);
+  std::transform(env.begin(), env.end(), envp.begin(), [](auto& e) { return e.data(); });
+  std::transform(args.begin(), args.end(), argv.begin(), [](auto& a) { return a.data(); });
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
@@ -96,24 +94,21 @@ Process::Process(const std::string& program, const ProcessOptions& options) {
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  in_ = in[1];
-  out_fd_ = out[0];
-  err_fd_ = err[0];
+  for (int fd : {in[0], out[1], err[1]}) close(fd);
+  std::tie(in_, out_fd_, err_fd_) = std::tie(in[1], out[0], err[0]);
   signal(SIGPIPE, SIG_IGN);
 }
 
+int Process::Kill() {
+  kill(-pid_, SIGKILL);
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  return status_ = -1;
+}
+
 Process::~Process() {
-  if (status_ == -1 && pid_ > 0) {
-    kill(-pid_, SIGKILL);
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  for (int fd : {in_, out_fd_, err_fd_}) {
-    if (fd >= 0) close(fd);
-  }
+  if (status_ == -1 && pid_ > 0) Kill();
+  for (int fd : {in_, out_fd_, err_fd_}) close(fd);  // -1 when closed: EBADF
 }
 
 void Process::Write(std::string_view text) {
@@ -125,15 +120,9 @@ void Process::Write(std::string_view text) {
   }
 }
 
-void Process::CloseInput() {
-  if (in_ >= 0) close(in_);
-  in_ = -1;
-}
+void Process::CloseInput() { close(std::exchange(in_, -1)); }
 
-void Process::CloseOutput() {
-  if (out_fd_ >= 0) close(out_fd_);
-  out_fd_ = -1;
-}
+void Process::CloseOutput() { close(std::exchange(out_fd_, -1)); }
 
 bool Process::Pump(int timeout_ms) {
   pollfd fds[2] = {{stalled_ ? -1 : out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
@@ -148,8 +137,7 @@ bool Process::Pump(int timeout_ms) {
     if (n > 0) {
       text_of[i]->append(buffer, static_cast<std::size_t>(n));
     } else if (n == 0 || errno != EINTR) {
-      close(*fd_of[i]);
-      *fd_of[i] = -1;
+      close(std::exchange(*fd_of[i], -1));
     }
   }
   return true;
@@ -157,11 +145,9 @@ bool Process::Pump(int timeout_ms) {
 
 bool Process::WaitForOutput(std::string_view text, std::size_t from,
                             std::chrono::milliseconds timeout, std::size_t count) {
-  const auto deadline = Clock::now() + timeout;
-  while (true) {
-    if (from <= out_.size() && CountOf(std::string_view(out_).substr(from), text) >= count) {
+  for (const auto deadline = Clock::now() + timeout;;) {
+    if (from <= out_.size() && CountOf(std::string_view(out_).substr(from), text) >= count)
       return true;
-    }
     if (Clock::now() >= deadline || !Pump(20)) return false;
   }
 }
@@ -174,11 +160,7 @@ int Process::Wait(std::chrono::milliseconds timeout) {
   int raw = 0;
   while (waitpid(pid_, &raw, WNOHANG) != pid_) {
     Pump(20);
-    if (Clock::now() < deadline) continue;
-    kill(-pid_, SIGKILL);
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    return status_ = -1;
+    if (Clock::now() >= deadline) return Kill();
   }
   if (stalled_) CloseOutput();  // nobody reads it: there is nothing to drain
   // What it printed last is still in the pipes; a process it left may hold them open.
@@ -202,55 +184,51 @@ Station::Station() {
   dir.Write("usercard.txt", kCardLine);
 }
 
-namespace {
-
-// The entry of log line |line|, when it is byte for byte what the terminal writes for it.
-std::optional<LogEntry> ParseLogLine(const std::string& line) {
-  LogEntry e;
-  long tag_time = 0, stamp = 0;
-  int used = 0;
-  if (std::sscanf(line.c_str(), "%d %d %d %d %d %c %d %c %c %ld %ld%n", &e.termId, &e.baseFee,
-                  &e.missedOffFee, &e.additionalFee, &e.cardId, &e.transfer, &e.prevFare,
-                  &e.prevVehicle, &e.inOut, &tag_time, &stamp, &used) != 11) {
-    return std::nullopt;
-  }
-  e.tagTime = tag_time;
-  if (FormatLogLine(e) != line) return std::nullopt;
-  return e;
-}
-
-bool IsPossibleCharge(std::int64_t charge) {
-  return (charge >= 0 && charge <= 700 && charge % 100 == 0) || charge == 1050 || charge == 1250 ||
-         charge == 1650 || charge == 1750;
-}
-
-}  // namespace
-
-LogCheck CheckLog(std::string_view log, std::int32_t term_id, std::int32_t card_id) {
-  LogCheck check;
+Tally CheckLog(std::string_view log, std::int32_t term_id) {
+  Tally check;
   for (std::size_t start = 0; start < log.size() && check.fault.empty();) {
-    const std::size_t end = log.find('\n', start);
-    const std::string line(
-        log.substr(start, end == std::string_view::npos ? end : end + 1 - start));
-    const auto entry = ParseLogLine(line);
-    const std::int64_t charge =
-        entry ? std::int64_t{entry->baseFee} + entry->missedOffFee + entry->additionalFee : -1;
-    if (!entry || entry->termId != term_id || entry->cardId != card_id ||
-        !IsPossibleCharge(charge)) {
-      check.fault = "line " + std::to_string(check.lines + 1) + " \"" + line.substr(0, 120) + "\"";
+    const std::size_t end = std::min(log.find('\n', start), log.size() - 1);
+    const std::string line(log.substr(start, end + 1 - start));
+    start = end + 1;
+    // Byte for byte what the terminal writes for the entry read from it.
+    LogEntry e{};
+    long tag_time = 0, stamp = 0;
+    const bool read =
+        std::sscanf(line.c_str(), "%d %d %d %d %d %c %d %c %c %ld %ld", &e.termId, &e.baseFee,
+                    &e.missedOffFee, &e.additionalFee, &e.cardId, &e.transfer, &e.prevFare,
+                    &e.prevVehicle, &e.inOut, &tag_time, &stamp) == 11;
+    e.tagTime = tag_time;
+    const std::int64_t c = std::int64_t{e.baseFee} + e.missedOffFee + e.additionalFee;
+    if (read && FormatLogLine(e) == line && e.termId == term_id && e.cardId == kCardId &&
+        ((c >= 0 && c <= 700 && c % 100 == 0) || c == 1050 || c == 1250 || c == 1650 ||
+         c == 1750)) {
+      ++check.tags;
+      check.charges += c;
     } else {
-      ++check.lines;
-      check.charges += charge;
+      check.fault = "line " + std::to_string(check.tags + 1) + " \"" + line.substr(0, 120) + "\"";
     }
-    start = end == std::string_view::npos ? log.size() : end + 1;
   }
   return check;
 }
 
+Tally ShownCharges(std::string_view out) {
+  const std::string block = std::string(kChargedLine) + "\n\nTotal fee : ";
+  Tally shown;
+  for (auto at = out.find(block); at != std::string_view::npos; at = out.find(block, at + 1)) {
+    long long fee = 0;
+    char dot = 0;
+    const std::string tail(out.substr(at + block.size(), 24));
+    if (std::sscanf(tail.c_str(), "%lld%c", &fee, &dot) == 2 && dot == '.') {
+      ++shown.tags;
+      shown.charges += fee;
+    }
+  }
+  return shown;
+}
+
 std::optional<Card> WholeCard(std::string_view text) {
   const auto card = ParseCardLine(text);
-  if (!card || FormatCardLine(*card) != text) return std::nullopt;
-  return card;
+  return card && FormatCardLine(*card) == text ? card : std::nullopt;
 }
 
 std::size_t CountOf(std::string_view text, std::string_view what) {
@@ -259,45 +237,33 @@ std::size_t CountOf(std::string_view text, std::string_view what) {
   return n;
 }
 
-Shown ShownCharges(std::string_view out) {
-  const std::string block = std::string(kChargedLine) + "\n\nTotal fee : ";
-  Shown shown;
-  for (auto at = out.find(block); at != std::string_view::npos; at = out.find(block, at + 1)) {
-    long long fee = 0;
-    char dot = 0;
-    if (std::sscanf(std::string(out.substr(at + block.size(), 24)).c_str(), "%lld%c", &fee, &dot) !=
-            2 ||
-        dot != '.') {
-      continue;
-    }
-    ++shown.tags;
-    shown.charges += fee;
-  }
-  return shown;
-}
-
 std::string LogNameOf(int choice) {
   return std::string(4, static_cast<char>('0' + choice)) + ".txt";
 }
 
+std::string ProcFile(pid_t pid, const std::string& name) {
+  std::ostringstream text;
+  text << std::ifstream("/proc/" + (pid > 0 ? std::to_string(pid) + "/" : "") + name).rdbuf();
+  return text.str();
+}
+
 pid_t FirstChildOf(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  std::istringstream in(ProcFile(pid, "task/" + std::to_string(pid) + "/children"));
   pid_t child = -1;
   return in >> child ? child : -1;
 }
 
-bool IsRunning(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat;
+char StateOf(pid_t pid) {
   // "pid (name) state ...": the name may hold blanks and parentheses; the state follows the last.
-  const auto close = std::getline(in, stat) ? stat.rfind(") ") : std::string::npos;
-  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+  const std::string stat = ProcFile(pid, "stat");
+  const auto close = stat.rfind(") ");
+  return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
 }
 
 bool LockIsHeld(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   const bool held = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  if (fd >= 0) close(fd);  // drops the lock if this probe took it
+  close(fd);  // drops the lock if this probe took it
   return held;
 }
 
@@ -305,20 +271,18 @@ bool LockIsAwaited(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) return false;
   const std::string inode = ":" + std::to_string(info.st_ino) + " ";
-  std::ifstream locks("/proc/locks");
-  for (std::string line; std::getline(locks, line);) {
+  std::istringstream locks(ProcFile(0, "locks"));
+  for (std::string line; std::getline(locks, line);)
     if (line.find("->") != std::string::npos && line.find(inode) != std::string::npos) return true;
-  }
   return false;
 }
 
 bool SignalIsPending(pid_t pid, int sig) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if ((line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) &&
-        (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1)) {
+  const std::string status = ProcFile(pid, "status");
+  for (const char* field : {"\nSigPnd:", "\nShdPnd:"}) {
+    const auto at = status.find(field);
+    if (at != std::string::npos && std::stoull(status.substr(at + 8), nullptr, 16) >> (sig - 1) & 1)
       return true;
-    }
   }
   return false;
 }

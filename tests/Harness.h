@@ -1,17 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 // What the tests and the benchmarks drive the system with: a temporary data directory, the real
-// programs run with a frozen clock and every wait bounded, and the books read back from outside
-// the programs, charge for charge.
+// programs run with a frozen clock and every wait bounded, and the books read back from outside.
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
-#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "Card.h"
@@ -36,13 +35,10 @@ class DataDir {
 };
 
 // A frozen clock for the programs, read by libfaketime from a file at every clock call.
-class ClockFile {
- public:
-  explicit ClockFile(std::string path) : path_(std::move(path)) {}
+struct ClockFile {
+  explicit ClockFile(std::string file) : path_(std::move(file)) {}
   const std::string& path() const { return path_; }
   void Set(std::int64_t seconds) const;  // freezes it at |seconds| (UTC)
-
- private:
   std::string path_;
 };
 
@@ -66,8 +62,7 @@ class Process {
   void CloseInput();
   void StallOutput() { stalled_ = true; }  // nobody reads its output from now on: writes block
   void CloseOutput();                      // as a console that went away
-  // Whether standard output holds |text| |count| times at or after |from|, waiting up to
-  // |timeout| for it.
+  // Whether standard output holds |text| |count| times at or after |from|, within |timeout|.
   bool WaitForOutput(std::string_view text, std::size_t from = 0,
                      std::chrono::milliseconds timeout = std::chrono::seconds(20),
                      std::size_t count = 1);
@@ -83,7 +78,7 @@ class Process {
 
  private:
   bool Pump(int timeout_ms);  // reads what is ready; false once both pipes are closed
-
+  int Kill();                 // the group, and -1
   pid_t pid_ = -1;
   int in_ = -1, out_fd_ = -1, err_fd_ = -1, status_ = -1;
   bool stalled_ = false;
@@ -94,7 +89,6 @@ struct RunResult {
   std::string out, err;
   int status = -1;
 };
-
 // Starts |program|, feeds it |input| and end of input, and waits for its end.
 RunResult RunProgram(const std::string& program, std::string_view input,
                      const ProcessOptions& options);
@@ -121,37 +115,35 @@ inline constexpr const char* kIdPrompt = "Input Card's ID(0000~9999) : ";
 inline constexpr const char* kBalancePrompt = "Input Card's Balance(0~10000000) : ";
 // An ordinary card with 20000 won, last tagged off at subway station 1 at 07:05:00.
 inline constexpr const char* kCardLine = "42 S O 0 0 0 1111 F 20000 0 S 1417849500 201412675";
-// One with room for thousands of tags, for the tests that tag as fast as they can.
 inline constexpr std::int32_t kCardId = 42;
+// One with room for thousands of tags, for the tests that tag as fast as they can.
 inline constexpr std::int32_t kOpening = 10000000;
 inline constexpr const char* kOpeningCard = "42 S O 0 0 0 1111 F 10000000 0 S 1417849500 201412675";
 
-// What a whole log says: its lines and the sum of their charges, or the first thing wrong with
-// it (a torn or malformed line, another terminal or card, a charge the tariff cannot make).
-struct LogCheck {
-  std::size_t lines = 0;
+// Charged tags and the sum of their charges: the lines of a log of terminal |term_id| on card
+// kCardId, with the first thing wrong with it (a torn or malformed line, another terminal or
+// card, a charge the tariff cannot make); or the result blocks a terminal's output shows.
+struct Tally {
+  std::size_t tags = 0;
   std::int64_t charges = 0;
   std::string fault;
 };
-LogCheck CheckLog(std::string_view log, std::int32_t term_id, std::int32_t card_id);
+Tally CheckLog(std::string_view log, std::int32_t term_id);
+Tally ShownCharges(std::string_view out);
 
 // The card in |text| when it is one whole card line, byte for byte as the programs write it.
 std::optional<Card> WholeCard(std::string_view text);
-
 std::size_t CountOf(std::string_view text, std::string_view what);
-
-// The charged tags a terminal's output shows, and the sum of their total fees.
-struct Shown {
-  std::size_t tags = 0;
-  std::int64_t charges = 0;
-};
-Shown ShownCharges(std::string_view out);
-
 std::string LogNameOf(int choice);  // "1111.txt" for menu number 1, and so on
 
-// Probes of a running terminal.
-pid_t FirstChildOf(pid_t pid);                // -1 when it has none
-bool IsRunning(pid_t pid);                    // a zombie has ended
+// Probes of running programs.
+std::string ProcFile(pid_t pid, const std::string& name);  // /proc/PID/NAME; /proc/NAME for 0
+pid_t FirstChildOf(pid_t pid);                             // -1 when it has none
+char StateOf(pid_t pid);                                   // of /proc/PID/stat; 0: none
+inline bool IsRunning(pid_t pid) {
+  const char state = StateOf(pid);
+  return state && state != 'Z';
+}
 bool LockIsHeld(const std::string& path);     // takes and drops the lock when it is free
 bool LockIsAwaited(const std::string& path);  // some process waits for it in flock
 bool SignalIsPending(pid_t pid, int sig);     // held back for |pid|
@@ -159,12 +151,7 @@ bool GroupIsAlive(pid_t group);
 // Waits, for a bounded time, until |done| holds.
 template <typename Done>
 bool WaitUntil(Done done) {
-  for (int tries = 0; tries < 2000; ++tries) {
-    if (done()) return true;
-    struct timespec pause {
-      0, 10'000'000
-    };
-    nanosleep(&pause, nullptr);
-  }
-  return false;
+  for (int tries = 0; tries < 2000 && !done(); ++tries)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return done();
 }
