@@ -321,15 +321,15 @@ TEST(PowerLoss, RecordsArePutInPlaceDroppedOrKeptAsTheyStand) {
     EXPECT_EQ(after, (Files{{"card", row.card}, {"log", row.log}}));
     EXPECT_EQ(CountOf(said, "\n"), row.said.size()) << said;
     for (const std::string& piece : row.said) EXPECT_NE(said.find(piece), npos) << said;
-    const bool kept = row.said.size() > 0 && row.said.back().starts_with(damaged);
-    EXPECT_EQ(dir.Read("usercard.txt.farecard-damaged-1") == row.journal, kept);
     // A card someone else wrote ends the journal's hold on the card: it is checkpointed.
     EXPECT_TRUE(row.card != topped || dir.Read(kJournalName) == zeros);
-    // What was cut short or damaged is written over, not followed: the tag's line is logged.
+    // What was cut short or damaged is written over, not followed; what was kept aside stays.
     Tag(ParseCardLine(row.card)->inOut == 'I' ? 2 : 1);
     const auto [again, quiet] = Recover(dir, kBoot);
     EXPECT_EQ(CountOf(again.at("log"), "\n"), CountOf(row.log, "\n") + 1);
     EXPECT_EQ(quiet, "");
+    const bool kept = row.said.size() > 0 && row.said.back().starts_with(damaged);
+    EXPECT_EQ(dir.Read("usercard.txt.farecard-damaged-1") == row.journal, kept);
   }
 }
 
