@@ -83,11 +83,8 @@ int SeamTruncate(int fd, off_t length) {
 // Counted, for a disk that gives up refuses them too; not recorded, as they leave bytes alone.
 int SeamChangeMode(int fd, mode_t mode) { return Allowed() ? fchmod(fd, mode) : -1; }
 int SeamChangeOwner(int fd, uid_t uid, gid_t gid) { return Allowed() ? fchown(fd, uid, gid) : -1; }
-// No flush is made: what a power cut keeps is the tests' model to work out, not the disk's.
-int SeamSync(int fd) {
-  Made(0, FileChange::kSync, fd);
-  return Allowed() ? 0 : -1;
-}
+// No flush is made: what a power cut keeps is the tests' model to work out. Failed, it is recorded.
+int SeamSync(int fd) { return Made(0, FileChange::kSync, fd), Allowed() ? 0 : -1; }
 int SeamSyncDirectory(int fd) { return Allowed() ? Made(0, FileChange::kSyncDirectory, fd) : -1; }
 int SeamRename(const char* from, const char* to, unsigned flags) {
   const auto kind = flags == RENAME_EXCHANGE ? FileChange::kExchange : FileChange::kRename;
