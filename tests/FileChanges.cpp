@@ -26,8 +26,7 @@ bool Allowed() {
   errno = fail_error;
   return false;
 }
-// Records a change of the file open as |fd| (-1: none) or of the entry |path| if its call
-// succeeded.
+// Records a change of the file open as |fd| (-1: none) or of the entry |path| if it was made.
 template <typename Rc>
 Rc Made(Rc rc, FileChange::Kind kind, int fd, std::string path = {}, std::string to = {},
         off_t offset = 0, std::string bytes = {}) {
