@@ -51,20 +51,19 @@ std::string Applied(std::string bytes, const FileChange& change, std::size_t siz
   return bytes.replace(change.offset, part.size(), part);
 }
 void Replay(Disk& disk, const FileChange& change) {
-  using K = FileChange;
-  if (change.kind == K::kCreate) {
+  if (change.kind == FileChange::kCreate) {
     disk.live[change.file] = disk.names[change.name] = disk.files.size();
     disk.files.push_back({""});
-  } else if (change.kind <= K::kSync) {  // a write, a cut or a flush
+  } else if (change.kind <= FileChange::kSync) {  // a write, a cut or a flush
     auto& kept = disk.files.at(disk.live.at(change.file));
     const std::size_t size = change.bytes.size();
     if (size > 1) kept.push_back(Applied(kept.back(), change, size / 2));
-    if (change.kind != K::kSync) kept.push_back(Applied(kept.back(), change, size));
-    if (change.kind == K::kSync) kept.erase(kept.begin(), kept.end() - 1);
-  } else if (change.kind == K::kExchange) {
+    if (change.kind != FileChange::kSync) kept.push_back(Applied(kept.back(), change, size));
+    if (change.kind == FileChange::kSync) kept.erase(kept.begin(), kept.end() - 1);
+  } else if (change.kind == FileChange::kExchange) {
     std::swap(disk.names.at(change.name), disk.names.at(change.to));
-  } else if (change.kind != K::kSyncDirectory) {  // a rename or a removal
-    if (change.kind == K::kRename) disk.names[change.to] = disk.names.at(change.name);
+  } else if (change.kind != FileChange::kSyncDirectory) {  // a rename or a removal
+    if (change.kind == FileChange::kRename) disk.names[change.to] = disk.names.at(change.name);
     disk.names.erase(change.name);
   } else {
     disk.synced_names = disk.names;
@@ -109,8 +108,8 @@ Files Books(const DataDir& dir) {
     const std::string name = entry.path().filename(), bytes = dir.Read(name);
     const bool kept = name.starts_with(log + ".run-") || (IsAppendedFileName(name) && name != log);
     // A settlement's line names its log's inode, which another directory's run does not share.
-    if (kept && !bytes.empty())
-      books[name] = std::regex_replace(bytes, std::regex("txt \\d+ "), "txt ");
+    static const std::regex inode("txt \\d+ ");
+    if (kept && !bytes.empty()) books[name] = std::regex_replace(bytes, inode, "txt ");
   }
   return books;
 }
@@ -151,8 +150,9 @@ const Row kRows[] = {
      "done", false, [] {  // settled as far as the log stands, then one more tag
        const int log = open(DataPath("3333.txt").c_str(), O_RDONLY | O_CLOEXEC);
        const auto stamp = ContentStamp(log, static_cast<std::uint64_t>(lseek(log, 0, SEEK_END)));
-       close(log);
-       OutputHandler(EntryTable{}, Income{0, 0, kNow, "3333.txt " + *stamp + "\n"}, 0); Tag(1); }},
+       const BookAppend mark{std::string(kSettlementsName), "3333.txt " + *stamp + "\n"};
+       UnderLock([&](HeldBooks& books) { return CommitChange(books, "", {mark}).done; });
+       close(log); Tag(1); }},
     {"settlement of the kept runs", 2, [] { SettleKeptRuns(); return true; },
      "Overall Fee : 1050 Won", true, [] { UnderLock(DBInit); Tag(1); UnderLock(DBInit); }},
 };
