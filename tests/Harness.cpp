@@ -99,24 +99,21 @@ Process::Process(const std::string& program, const ProcessOptions& options) {
   signal(SIGPIPE, SIG_IGN);
 }
 
-int Process::Kill() {
-  kill(-pid_, SIGKILL);
-  kill(pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
-  return status_ = -1;
+// The group, and the process reaped.
+static void KillGroup(pid_t pid) {
+  kill(-pid, SIGKILL), kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
 }
 
 Process::~Process() {
-  if (status_ == -1 && pid_ > 0) Kill();
+  if (status_ == -1 && pid_ > 0) KillGroup(pid_);
   for (int fd : {in_, out_fd_, err_fd_}) close(fd);  // -1 when closed: EBADF
 }
 
 void Process::Write(std::string_view text) {
   while (!text.empty() && in_ >= 0) {
     const ssize_t n = write(in_, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // it stopped reading; the test sees that in its output
-    text.remove_prefix(static_cast<std::size_t>(n));
+    if (n <= 0 && errno != EINTR) return;  // it stopped reading; the test sees that in its output
+    text.remove_prefix(static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
   }
 }
 
@@ -124,21 +121,16 @@ void Process::CloseInput() { close(std::exchange(in_, -1)); }
 
 void Process::CloseOutput() { close(std::exchange(out_fd_, -1)); }
 
-bool Process::Pump(int timeout_ms) {
+bool Process::Pump() {
   pollfd fds[2] = {{stalled_ ? -1 : out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
   if (out_fd_ < 0 && err_fd_ < 0) return false;
-  if (poll(fds, 2, timeout_ms) <= 0) return true;
-  int* fd_of[2] = {&out_fd_, &err_fd_};
-  std::string* text_of[2] = {&out_, &err_};
-  for (int i = 0; i < 2; ++i) {
-    if (*fd_of[i] < 0 || fds[i].revents == 0) continue;
+  if (poll(fds, 2, 20) <= 0) return true;
+  for (auto [fd, text, ready] :
+       {std::tuple{&out_fd_, &out_, fds[0].revents}, std::tuple{&err_fd_, &err_, fds[1].revents}}) {
     char buffer[65536];
-    const ssize_t n = read(*fd_of[i], buffer, sizeof buffer);
-    if (n > 0) {
-      text_of[i]->append(buffer, static_cast<std::size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-      close(std::exchange(*fd_of[i], -1));
-    }
+    const ssize_t n = *fd < 0 || ready == 0 ? -2 : read(*fd, buffer, sizeof buffer);
+    if (n > 0) text->append(buffer, static_cast<std::size_t>(n));
+    if (n == 0 || (n == -1 && errno != EINTR)) close(std::exchange(*fd, -1));
   }
   return true;
 }
@@ -148,26 +140,26 @@ bool Process::WaitForOutput(std::string_view text, std::size_t from,
   for (const auto deadline = Clock::now() + timeout;;) {
     if (from <= out_.size() && CountOf(std::string_view(out_).substr(from), text) >= count)
       return true;
-    if (Clock::now() >= deadline || !Pump(20)) return false;
+    if (Clock::now() >= deadline || !Pump()) return false;
   }
 }
 
 void Process::Signal(int sig) { kill(pid_, sig); }
 
 int Process::Wait(std::chrono::milliseconds timeout) {
-  if (status_ != -1) return status_;
-  const auto deadline = Clock::now() + timeout;
   int raw = 0;
-  while (waitpid(pid_, &raw, WNOHANG) != pid_) {
-    Pump(20);
-    if (Clock::now() >= deadline) return Kill();
+  for (const auto deadline = Clock::now() + timeout; status_ == -1;) {
+    if (waitpid(pid_, &raw, WNOHANG) == pid_) {
+      if (stalled_) CloseOutput();  // nobody reads it: there is nothing to drain
+      // What it printed last is still in the pipes; a process it left may hold them open.
+      for (const auto until = Clock::now() + std::chrono::seconds(2);
+           Pump() && Clock::now() < until;) {
+      }
+      return status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    }
+    if (Pump(), Clock::now() >= deadline) return KillGroup(pid_), -1;
   }
-  if (stalled_) CloseOutput();  // nobody reads it: there is nothing to drain
-  // What it printed last is still in the pipes; a process it left may hold them open.
-  for (const auto until = Clock::now() + std::chrono::seconds(2);
-       Pump(20) && Clock::now() < until;) {
-  }
-  return status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  return status_;
 }
 
 RunResult RunProgram(const std::string& program, std::string_view input,
@@ -198,12 +190,9 @@ Tally CheckLog(std::string_view log, std::int32_t term_id) {
                     &e.missedOffFee, &e.additionalFee, &e.cardId, &e.transfer, &e.prevFare,
                     &e.prevVehicle, &e.inOut, &tag_time, &stamp) == 11;
     e.tagTime = tag_time;
-    const std::int64_t c = std::int64_t{e.baseFee} + e.missedOffFee + e.additionalFee;
-    if (read && FormatLogLine(e) == line && e.termId == term_id && e.cardId == kCardId &&
-        ((c >= 0 && c <= 700 && c % 100 == 0) || c == 1050 || c == 1250 || c == 1650 ||
-         c == 1750)) {
+    if (read && FormatLogLine(e) == line && e.termId == term_id && e.cardId == 42) {
       ++check.tags;
-      check.charges += c;
+      check.charges += std::int64_t{e.baseFee} + e.missedOffFee + e.additionalFee;
     } else {
       check.fault = "line " + std::to_string(check.tags + 1) + " \"" + line.substr(0, 120) + "\"";
     }
