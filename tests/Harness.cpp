@@ -25,11 +25,9 @@
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-DataDir::DataDir() {
-  root_ = (fs::temp_directory_path() / "farecard-XXXXXX").string();
+DataDir::DataDir() : root_((fs::temp_directory_path() / "farecard-XXXXXX").string()) {
   if (mkdtemp(root_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  work_ = root_ + "/a/b";
-  fs::create_directories(work_);
+  fs::create_directories(work_ = root_ + "/a/b");
   old_cwd_ = fs::current_path().string();
   fs::current_path(work_);
 }
@@ -72,11 +70,10 @@ Process::Process(const std::string& program, const ProcessOptions& options) {
   std::vector<std::string> env = {"TZ=UTC", "PATH=/usr/bin:/bin", "LC_ALL=C",
                                   "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0",
                                   "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1"};
-  if (options.clock != nullptr) {
+  if (options.clock != nullptr)
     env.insert(env.end(), {std::string("LD_PRELOAD=") + FAKETIME_LIB,
                            "FAKETIME_TIMESTAMP_FILE=" + options.clock->path(),
                            "FAKETIME_NO_CACHE=1", "DONT_FAKE_MONOTONIC=1"});
-  }
   env.insert(env.end(), options.env.begin(), options.env.end());
   std::vector<std::string> args = options.wrapper;
   args.push_back(program);
@@ -86,9 +83,7 @@ Process::Process(const std::string& program, const ProcessOptions& options) {
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
+    dup2(in[0], 0), dup2(out[1], 1), dup2(err[1], 2);
     setpgid(0, 0);  // its own group, so a test can signal it as a console would
     if (chdir(options.workdir.c_str()) != 0) _exit(126);
     execve(argv[0], argv.data(), envp.data());
@@ -207,10 +202,8 @@ Tally ShownCharges(std::string_view out) {
     long long fee = 0;
     char dot = 0;
     const std::string tail(out.substr(at + block.size(), 24));
-    if (std::sscanf(tail.c_str(), "%lld%c", &fee, &dot) == 2 && dot == '.') {
-      ++shown.tags;
-      shown.charges += fee;
-    }
+    if (std::sscanf(tail.c_str(), "%lld%c", &fee, &dot) == 2 && dot == '.')
+      ++shown.tags, shown.charges += fee;
   }
   return shown;
 }

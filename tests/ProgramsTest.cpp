@@ -166,10 +166,7 @@ TEST(TerminalProgram, SlowBooksAtTheEndOfThePeriodHideNoCharge) {
     }
     ASSERT_TRUE(slow_syncs ? WaitUntil([&] { return LockIsHeld(lock); }) : stopped_with_lock);
     setup.clock.Set(kStart + 180);
-    if (!slow_syncs) {
-      std::this_thread::sleep_for(300ms);  // well past the supervisor's grace
-      kill(menu, SIGCONT);
-    }
+    if (!slow_syncs) std::this_thread::sleep_for(300ms), kill(menu, SIGCONT);  // past the grace
     EXPECT_EQ(terminal->Wait(), 0);
     const Tally shown = ShownCharges(terminal->out());
     const Tally log = CheckLog(setup.dir.Read("4444.txt"), 4444);
@@ -192,10 +189,8 @@ TEST(TerminalProgram, StalledConsoleHoldsUpNoOtherTerminal) {
   auto other = Terminal(setup.Options(), Tags(3, 1));
   ASSERT_TRUE(other->WaitForCount("Your balance", 2));
   setup.clock.Set(kStart + 180);
-  EXPECT_EQ(other->Wait(), 0);
-  EXPECT_EQ(stalled.Wait(), 0);
-  EXPECT_TRUE(other->out().ends_with(kPeriodOver));
-  EXPECT_FALSE(GroupIsAlive(stalled.pid()));
+  EXPECT_EQ((std::vector{other->Wait(), stalled.Wait()}), (std::vector{0, 0}));
+  EXPECT_TRUE(other->out().ends_with(kPeriodOver) && !GroupIsAlive(stalled.pid()));
   EXPECT_EQ(CountOf(setup.dir.Read("3333.txt"), "\n"), 2u);
   EXPECT_GT(CountOf(setup.dir.Read("6666.txt"), "\n"), 100u);  // until its console was full
 }
@@ -323,19 +318,17 @@ TEST(ConcurrentTerminals, CardWrittenFromOutsideIsTheCard) {
     auto first = Terminal(setup.Options(), "1\n1\n");
     ASSERT_TRUE(first->WaitForOutput("Your balance : 18950.") && first->WaitForCount(kMenu, 2));
     if (row.stop != 0) kill(-first->pid(), row.stop), first->Wait();
-    if (row.written.empty()) {
+    if (row.written.empty())
       EXPECT_TRUE(RunProgram(ISSUER_BIN, "7 5000\n", setup.Options()).out.ends_with("Complete!\n"));
-    } else {
+    else
       setup.dir.Write("usercard.txt", row.written);
-    }
     auto next = row.stop != 0 ? Terminal(setup.Options(), "") : std::move(first);
     const std::size_t from = next->out().size();
     next->Write(row.next);
     ASSERT_TRUE(next->WaitForOutput(row.shown, from)) << next->out();
     EXPECT_TRUE(setup.dir.Read("usercard.txt").starts_with(row.card_after));
     kill(-next->pid(), SIGTERM);
-    EXPECT_EQ(next->Wait(), 0);
-    EXPECT_EQ(next->err(), "");
+    EXPECT_TRUE(next->Wait() == 0 && next->err().empty()) << next->err();
   }
 }
 
@@ -395,9 +388,8 @@ void Storm(const std::vector<Stop>& kinds) {
     const pid_t menu = FirstChildOf(terminal->pid());
     terminal->Write(choices);
     in_flight += LockHeldAfter(pause, dir);
-    if (stop == kKillMenu) {
-      kill(menu, SIGKILL);
-      terminal->Signal(SIGTERM);  // and the supervisor, which would otherwise wait out the period
+    if (stop == kKillMenu) {  // and the supervisor, which would otherwise wait out the period
+      kill(menu, SIGKILL), terminal->Signal(SIGTERM);
     } else if (stop == kPeriodEnd) {
       setup.clock.Set(now += kServicePeriod);
       // Tags keep coming until the supervisor sees the end, so that it meets one under way.
@@ -406,12 +398,12 @@ void Storm(const std::vector<Stop>& kinds) {
     } else {
       kill(-terminal->pid(), stop == kInterrupt ? SIGINT : stop == kTerminate ? SIGTERM : SIGHUP);
     }
-    EXPECT_EQ(terminal->Wait(20s), 0) << terminal->out() << terminal->err();
+    EXPECT_TRUE(terminal->Wait(20s) == 0 && terminal->err().empty())
+        << terminal->out() << terminal->err();
     EXPECT_FALSE(GroupIsAlive(terminal->pid())) << "a process of the terminal outlived it";
-    EXPECT_EQ(terminal->err(), "");
     const std::string& out = terminal->out();
     const Tally shown = ShownCharges(out);
-    EXPECT_EQ(CountOf(out, kChargedLine), shown.tags) << "a result block cut short";
+    EXPECT_EQ(CountOf(out, kChargedLine), shown.tags) << "a result block cut short: " << out;
     ASSERT_TRUE(WholeCard(dir.Read("usercard.txt"))) << dir.Read("usercard.txt");
     if (stop == kKillMenu) {
       // The next start, of another station, completes or discards the tag the kill cut off.
