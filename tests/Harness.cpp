@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -179,12 +180,10 @@ Tally CheckLog(std::string_view log, std::int32_t term_id) {
     start = end + 1;
     // Byte for byte what the terminal writes for the entry read from it.
     LogEntry e{};
-    long tag_time = 0, stamp = 0;
     const bool read =
-        std::sscanf(line.c_str(), "%d %d %d %d %d %c %d %c %c %ld %ld", &e.termId, &e.baseFee,
-                    &e.missedOffFee, &e.additionalFee, &e.cardId, &e.transfer, &e.prevFare,
-                    &e.prevVehicle, &e.inOut, &tag_time, &stamp) == 11;
-    e.tagTime = tag_time;
+        std::sscanf(line.c_str(), "%d %d %d %d %d %c %d %c %c %" SCNd64 " %" SCNd64, &e.termId,
+                    &e.baseFee, &e.missedOffFee, &e.additionalFee, &e.cardId, &e.transfer,
+                    &e.prevFare, &e.prevVehicle, &e.inOut, &e.tagTime, &e.stamp) == 11;
     if (read && FormatLogLine(e) == line && e.termId == term_id && e.cardId == 42) {
       ++check.tags;
       check.charges += std::int64_t{e.baseFee} + e.missedOffFee + e.additionalFee;
