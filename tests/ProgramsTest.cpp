@@ -13,6 +13,7 @@
 #include <memory>
 #include <random>
 #include <sstream>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -461,11 +462,11 @@ void SettleStorm(bool kept_runs) {
   SCOPED_TRACE("seed " + std::to_string(kSeed));
   std::mt19937 rng(static_cast<std::mt19937::result_type>(kSeed));
   const std::string line = "1111 0 0 200 42 F 1250 S O 1417849509 201412675\n";
-  const auto income = [](const DataDir& dir) {
-    return Income(dir.Read(kSubwayReportName) + dir.Read(kBusReportName));
-  };
   const long long each = 1250;  // what a settlement credits for |line|: its fare
   DataDir dir;
+  const auto income = [&] {
+    return Income(dir.Read(kSubwayReportName) + dir.Read(kBusReportName));
+  };
   dir.Write("usercard.txt", kOpeningCard);
   for (int i = 1; i <= 6; ++i) dir.Write(LogNameOf(i), kept_runs ? "" : line);
   std::string boot;
@@ -482,9 +483,8 @@ void SettleStorm(bool kept_runs) {
     const Micros pause(5000 + rng() % 55001);  // of a settle of ~50 ms
     SCOPED_TRACE("round " + std::to_string(round) + ": signal " + std::to_string(stop) + " after " +
                  std::to_string(pause.count()) + " us");
-    if (kept_runs)
-      dir.Write(KeptRunName(LogNameOf(int(round % 6) + 1), kStart + int(round)) + ".unsettled",
-                line);
+    const std::string run = KeptRunName(LogNameOf(int(round % 6) + 1), kStart + int(round));
+    if (kept_runs) dir.Write(run + ".unsettled", line);
     Process tracer(SETTLE_BIN, slow);
     const pid_t settle = SettleUnder(tracer.pid());  // -1: it ended before it was seen
     held += LockHeldAfter(pause, dir);
@@ -495,16 +495,15 @@ void SettleStorm(bool kept_runs) {
     ASSERT_TRUE(Held(books));
     UnlockBooks(books);
     ASSERT_EQ(count("BusCompany.txt"), count("SubwayCompany.txt")) << tracer.out();
-    const std::size_t now = count("SubwayCompany.txt");
-    EXPECT_TRUE(tracer.out().find("Overall Fee") == std::string::npos || now == settled + 1);
-    settled = now;
-    EXPECT_TRUE(!kept_runs || income(dir) <= each * int(round)) << "a run settled twice";
+    const std::size_t was = std::exchange(settled, count("SubwayCompany.txt"));
+    EXPECT_TRUE(tracer.out().find("Overall Fee") == std::string::npos || settled == was + 1);
+    EXPECT_TRUE(!kept_runs || income() <= each * int(round)) << "a run settled twice";
   }
   EXPECT_GT(held, 0u);
   EXPECT_GT(settled, 0u);
   if (!kept_runs) return;
   EXPECT_EQ(RunProgram(SETTLE_BIN, "", once).err, "");
-  EXPECT_EQ(income(dir), each * int(rounds));
+  EXPECT_EQ(income(), each * int(rounds));
   for (const auto& entry : std::filesystem::directory_iterator(dir.root())) {
     const std::string name = entry.path().filename();
     EXPECT_TRUE(name.find(".run-") == std::string::npos || name.ends_with(".settled")) << name;
