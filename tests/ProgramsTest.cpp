@@ -28,6 +28,7 @@ namespace {
 using namespace std::chrono_literals;
 using namespace std::string_literals;
 using Micros = std::chrono::microseconds;
+namespace fs = std::filesystem;
 
 // A terminal started with |input|: the station's number, then the choices.
 std::unique_ptr<Process> Terminal(const ProcessOptions& options, const std::string& input) {
@@ -266,13 +267,9 @@ TEST(ConcurrentTerminals, CardLockThatCannotBeTakenChargesNothing) {
     const std::string lock = setup.dir.Path("usercard.lock");
     auto tagging = Terminal(setup.Options(), "1\n");
     ASSERT_TRUE(tagging->WaitForOutput(kMenu));
-    int held = -1;
-    if (directory) {
-      std::filesystem::rename(lock, setup.dir.Path("moved.lock"));
-      std::filesystem::create_directory(lock);
-    } else {
-      flock(held = open(lock.c_str(), O_RDONLY | O_CLOEXEC), LOCK_EX);
-    }
+    const int held = directory ? -1 : open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+    if (directory) fs::rename(lock, setup.dir.Path("moved.lock")), fs::create_directory(lock);
+    flock(held, LOCK_EX);   // none with the directory
     tagging->Write("1\n");  // all at once, so that a lock held for ever costs its bound once
     auto start = Terminal(setup.Options(), "6\n");
     Process issuer(ISSUER_BIN, setup.Options()), settle(SETTLE_BIN, setup.Options());
@@ -504,7 +501,7 @@ void SettleStorm(bool kept_runs) {
   if (!kept_runs) return;
   EXPECT_EQ(RunProgram(SETTLE_BIN, "", once).err, "");
   EXPECT_EQ(income(), each * int(rounds));
-  for (const auto& entry : std::filesystem::directory_iterator(dir.root())) {
+  for (const auto& entry : fs::directory_iterator(dir.root())) {
     const std::string name = entry.path().filename();
     EXPECT_TRUE(name.find(".run-") == std::string::npos || name.ends_with(".settled")) << name;
   }
