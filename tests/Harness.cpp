@@ -81,8 +81,7 @@ Process::Process(const std::string& program, const ProcessOptions& options) {
   std::vector<char*> envp(env.size() + 1), argv(args.size() + 1);
   std::transform(env.begin(), env.end(), envp.begin(), [](auto& e) { return e.data(); });
   std::transform(args.begin(), args.end(), argv.begin(), [](auto& a) { return a.data(); });
-  pid_ = fork();
-  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if ((pid_ = fork()) < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
     dup2(in[0], 0), dup2(out[1], 1), dup2(err[1], 2);
     setpgid(0, 0);  // its own group, so a test can signal it as a console would
@@ -148,9 +147,8 @@ int Process::Wait(std::chrono::milliseconds timeout) {
     if (waitpid(pid_, &raw, WNOHANG) == pid_) {
       if (stalled_) CloseOutput();  // nobody reads it: there is nothing to drain
       // What it printed last is still in the pipes; a process it left may hold them open.
-      for (const auto until = Clock::now() + std::chrono::seconds(2);
-           Pump() && Clock::now() < until;) {
-      }
+      const auto until = Clock::now() + std::chrono::seconds(2);
+      while (Pump() && Clock::now() < until) continue;
       return status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     }
     if (Pump(), Clock::now() >= deadline) return KillGroup(pid_), -1;

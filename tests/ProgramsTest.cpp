@@ -342,8 +342,7 @@ const std::uint64_t kRounds = FromEnvironment("FARE_KILL_STORM_ROUNDS", 200);
 bool LockHeldAfter(Micros pause, const DataDir& dir) {
   const auto until = std::chrono::steady_clock::now() + pause;
   if (pause > 200us) std::this_thread::sleep_for(pause - 100us);
-  while (std::chrono::steady_clock::now() < until) {
-  }
+  while (std::chrono::steady_clock::now() < until) continue;
   return LockIsHeld(dir.Path("usercard.lock"));
 }
 
