@@ -135,10 +135,7 @@ std::string LogNameOf(int choice);  // "1111.txt" for menu number 1, and so on
 std::string ProcFile(pid_t pid, const std::string& name);  // /proc/PID/NAME; /proc/NAME for 0
 pid_t FirstChildOf(pid_t pid);                             // -1 when it has none
 char StateOf(pid_t pid);                                   // of /proc/PID/stat; 0: none
-inline bool IsRunning(pid_t pid) {
-  const char s = StateOf(pid);
-  return s && s != 'Z';
-}
+inline bool IsRunning(pid_t pid) { return StateOf(pid) != 0 && StateOf(pid) != 'Z'; }
 bool LockIsHeld(const std::string& path);     // takes and drops the lock when it is free
 bool LockIsAwaited(const std::string& path);  // some process waits for it in flock
 bool SignalIsPending(pid_t pid, int sig);     // held back for |pid|
