@@ -22,7 +22,6 @@ class DataDir {
   DataDir();
   ~DataDir();
   DataDir(const DataDir&) = delete;
-  DataDir& operator=(const DataDir&) = delete;
   const std::string& root() const { return root_; }     // D
   const std::string& workdir() const { return work_; }  // D/a/b
   std::string Path(std::string_view name) const;        // D/name
@@ -36,7 +35,6 @@ class DataDir {
 
 // A frozen clock for the programs, read by libfaketime from a file at every clock call.
 struct ClockFile {
-  explicit ClockFile(std::string file) : path_(std::move(file)) {}
   const std::string& path() const { return path_; }
   void Set(std::int64_t seconds) const;  // freezes it at |seconds| (UTC)
   std::string path_;
@@ -56,7 +54,6 @@ class Process {
   Process(const std::string& program, const ProcessOptions& options);
   ~Process();  // kills the group when it has not been waited for
   Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
   pid_t pid() const { return pid_; }
   void Write(std::string_view text);
   void CloseInput();
@@ -77,8 +74,7 @@ class Process {
   const std::string& err() const { return err_; }
 
  private:
-  bool Pump(int timeout_ms);  // reads what is ready; false once both pipes are closed
-  int Kill();                 // the group, and -1
+  bool Pump();  // reads what is ready within 20 ms; false once both pipes are closed
   pid_t pid_ = -1;
   int in_ = -1, out_fd_ = -1, err_fd_ = -1, status_ = -1;
   bool stalled_ = false;
@@ -113,16 +109,15 @@ inline constexpr const char* kPeriodOver = "3 minutes over!\n";
 inline constexpr const char* kChargedLine = "Tagging is processed competely.";
 inline constexpr const char* kIdPrompt = "Input Card's ID(0000~9999) : ";
 inline constexpr const char* kBalancePrompt = "Input Card's Balance(0~10000000) : ";
-// An ordinary card with 20000 won, last tagged off at subway station 1 at 07:05:00.
+// An ordinary card 42 with 20000 won, last tagged off at subway station 1 at 07:05:00; one with
+// room for thousands of tags, for the tests that tag as fast as they can.
 inline constexpr const char* kCardLine = "42 S O 0 0 0 1111 F 20000 0 S 1417849500 201412675";
-inline constexpr std::int32_t kCardId = 42;
-// One with room for thousands of tags, for the tests that tag as fast as they can.
 inline constexpr std::int32_t kOpening = 10000000;
 inline constexpr const char* kOpeningCard = "42 S O 0 0 0 1111 F 10000000 0 S 1417849500 201412675";
 
 // Charged tags and the sum of their charges: the lines of a log of terminal |term_id| on card
-// kCardId, with the first thing wrong with it (a torn or malformed line, another terminal or
-// card, a charge the tariff cannot make); or the result blocks a terminal's output shows.
+// 42, with the first thing wrong with it (a torn or malformed line, another terminal or card);
+// or the result blocks a terminal's output shows.
 struct Tally {
   std::size_t tags = 0;
   std::int64_t charges = 0;
@@ -140,10 +135,7 @@ std::string LogNameOf(int choice);  // "1111.txt" for menu number 1, and so on
 std::string ProcFile(pid_t pid, const std::string& name);  // /proc/PID/NAME; /proc/NAME for 0
 pid_t FirstChildOf(pid_t pid);                             // -1 when it has none
 char StateOf(pid_t pid);                                   // of /proc/PID/stat; 0: none
-inline bool IsRunning(pid_t pid) {
-  const char state = StateOf(pid);
-  return state && state != 'Z';
-}
+inline bool IsRunning(pid_t pid) { return StateOf(pid) != 0 && StateOf(pid) != 'Z'; }
 bool LockIsHeld(const std::string& path);     // takes and drops the lock when it is free
 bool LockIsAwaited(const std::string& path);  // some process waits for it in flock
 bool SignalIsPending(pid_t pid, int sig);     // held back for |pid|
