@@ -33,12 +33,18 @@ Card TestCard(char in_out, char vehicle, char transfer, std::int32_t term) {
   return {42, kCardTime, vehicle, in_out, {1050, 0, 0, in_out}, term, transfer, 10000, 777, 'Z'};
 }
 
+#define EXPECT_ENDS(statement, text) \
+  EXPECT_EXIT((dup2(2, 1), statement), testing::ExitedWithCode(0), "^" text "\n$")
+
 // Through a link to a file of mode 0640 beside a killed program's longer leftover, cards in turn.
-TEST(CardFile, EachCardIsWrittenWholeThroughItsLinkKeepingItsModeAndIsReadBack) {
+// Mode 2 of a distributor writes the card, a get-on's with a second reading of the clock; any
+// other mode ends the process, and so does a card file damaged (cut short, letters, beyond its
+// range) or missing.
+TEST(CardFile, IsWrittenWholeThroughItsLinkKeepingItsModeAndADamagedOneEndsTheTag) {
+  GTEST_FLAG_SET(death_test_style, "fast");  // a child uses this test's directory, then removed
   // clang-format off
   const std::pair<Card, const char*> cards[] = {
       {{9999, 1400000000, 'B', 'I', {1050, 700, -1, 'I'}, 6666, 'T', -5, 1250, 'B'}, "9999 B I 1050 -1 700 6666 T -5 1250 B 1400000000 20145131653"},
-      {{.cardId = 42, .tagTime = 1401959220, .fee = {}, .balance = 20000}, "42 S O 0 0 0 1111 F 20000 0 S 1401959220 20146597"},
       {{.tagTime = 1388534400, .fee = {}}, "0 S O 0 0 0 1111 F 0 0 S 1388534400 20141100"},
   };
   // clang-format on
@@ -57,6 +63,19 @@ TEST(CardFile, EachCardIsWrittenWholeThroughItsLinkKeepingItsModeAndIsReadBack) 
   EXPECT_TRUE(fs::is_symlink(dir.Path("usercard.txt")));
   EXPECT_EQ(fs::status(dir.Path("cards/mine.txt")).permissions(), fs::perms(0640));
   EXPECT_FALSE(dir.Exists("cards/mine.txt.farecard-new"));
+  const Card card = TestCard('O', 'S', 'F', 1111);
+  SetCurrentTime(kCardTime + 99);
+  ASSERT_TRUE(InputDistributor2(books, card, kWriteMode));
+  EXPECT_EQ(ParseCardLine(dir.Read("usercard.txt"))->tagTime, kCardTime + 99);
+  EXPECT_ENDS(InputDistributor1(books, card, 0), "Wrong Input Error!");
+  EXPECT_ENDS(InputDistributor2(books, card, 3), "Wrong Input Error!");
+  for (const char* damaged : {"", "4 S O 0 0 0 1 F 2 0 S", "4 SS O 0 0 0 1 F 2 0 S 1",
+                              "2147483648 S O 0 0 0 1 F 2 0 S 1", "4 S O 0 0 0 1 F 2 0 S 1e3"}) {
+    dir.Write("usercard.txt", damaged);
+    EXPECT_ENDS(OnSensorHandler(books), "File Read Error.");
+  }
+  fs::remove(dir.Path("usercard.txt"));
+  EXPECT_ENDS(OffSensorHandler(books), "File Read Error.");
 }
 
 std::string Block(const std::string& message, std::int32_t fee, std::int32_t balance) {
@@ -149,30 +168,6 @@ TEST(TerminalTag, RoutesFaresAndCharges) {
   for (const Tag& t : tags) CheckTag(t);
 }
 
-#define EXPECT_ENDS(statement, text) \
-  EXPECT_EXIT((dup2(2, 1), statement), testing::ExitedWithCode(0), "^" text "\n$")
-
-// Mode 2 writes the card, a get-on's with a second reading of the clock; any other mode ends the
-// process, and so does a card file missing or damaged (cut short, letters, beyond its range).
-TEST(TerminalTagDeathTest, TheModesOfTheDistributorsAndAMissingOrDamagedCard) {
-  GTEST_FLAG_SET(death_test_style, "fast");  // a child uses this test's directory, then removed
-  DataDir dir;
-  const Card card = TestCard('O', 'S', 'F', 1111);
-  HeldBooks books = LockBooks(kCardBooks);
-  SetCurrentTime(kCardTime + 99);
-  ASSERT_TRUE(InputDistributor2(books, card, kWriteMode));
-  EXPECT_EQ(ParseCardLine(dir.Read("usercard.txt"))->tagTime, kCardTime + 99);
-  EXPECT_ENDS(InputDistributor1(books, card, 0), "Wrong Input Error!");
-  EXPECT_ENDS(InputDistributor2(books, card, 3), "Wrong Input Error!");
-  for (const char* damaged : {"", "4 S O 0 0 0 1 F 2 0 S", "4 SS O 0 0 0 1 F 2 0 S 1",
-                              "2147483648 S O 0 0 0 1 F 2 0 S 1", "4 S O 0 0 0 1 F 2 0 S 1e3"}) {
-    dir.Write("usercard.txt", damaged);
-    EXPECT_ENDS(OnSensorHandler(books), "File Read Error.");
-  }
-  fs::remove(dir.Path("usercard.txt"));
-  EXPECT_ENDS(OffSensorHandler(books), "File Read Error.");
-}
-
 void Alarm(int) {}
 
 // A wait for a lock another process holds borrows the real-time timer and SIGALRM, and gives
@@ -182,20 +177,16 @@ TEST(CardFile, LockWaitGivesTheTimerAndTheAlarmBack) {
   DataDir dir;
   const std::string path = DataPath("usercard.lock");
   std::signal(SIGALRM, Alarm);
-  itimerval timer{{0, 0}, {60, 0}};
+  itimerval timer{{0, 0}, {60, 0}}, off{};
   setitimer(ITIMER_REAL, &timer, nullptr);  // first: the holder's second passes after it
   const int held = open(path.c_str(), O_RDWR | O_CREAT, 0644);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
-  const pid_t holder = fork();
-  if (holder == 0) {
-    sleep(1);  // holds the lock longer than a tick of the wait, so that the wait uses its timer
-    _exit(0);
-  }
+  // The child holds the lock longer than a tick of the wait, so that the wait uses its timer.
+  if (fork() == 0) _exit(static_cast<int>(sleep(1)));
   close(held);
   testing::internal::CaptureStderr();
   const int lock = LockFile(path);
   testing::internal::GetCapturedStderr();
-  const itimerval off{};
   setitimer(ITIMER_REAL, &off, &timer);
   struct sigaction handler {};
   sigaction(SIGALRM, nullptr, &handler);
@@ -203,7 +194,7 @@ TEST(CardFile, LockWaitGivesTheTimerAndTheAlarmBack) {
   EXPECT_TRUE(timer.it_value.tv_sec > 0 && timer.it_value.tv_sec < 59) << timer.it_value.tv_sec;
   EXPECT_EQ(handler.sa_handler, Alarm);
   UnlockFile(lock);
-  waitpid(holder, nullptr, 0);
+  wait(nullptr);
 }
 
 }  // namespace

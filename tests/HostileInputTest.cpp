@@ -101,9 +101,8 @@ TEST(HostileInput, EveryProgramAtTheConsole) {
       {ISSUER_BIN, "42 10000001\n", both + no, {}, ""},
       {ISSUER_BIN, "42 4294967296\n", both + no, {}, ""},  // 0 modulo 2^32
       {TERMINAL_BIN, "", sel, {}, ""},
-      {TERMINAL_BIN, "abc 1 2\n0\n7\n-1\n4294967297\n1\0\n"s + lots, sel + Times(7, wrong + sel), {}, ""},
-      {TERMINAL_BIN, "3\nabc 1 2\n3\n0\n-4294967294\n99999999999999999999\n1.0\n0x1\n1e0\n1\0\n"s + lots, sel + menu + Times(10, wrong + menu) + kPeriodOver, chose, "moved/"},
-      {TERMINAL_BIN, "3\n" + blank_lines + every_byte, sel + menu + Times(2, wrong + menu) + kPeriodOver, chose, "moved/"},
+      {TERMINAL_BIN, "abc 1 2\n0\n7\n-1\n4294967297\n1\0\n"s + lots + blank_lines + every_byte, sel + Times(9, wrong + sel), {}, ""},
+      {TERMINAL_BIN, "3\nabc 1 2\n3\n0\n-4294967294\n99999999999999999999\n1.0\n0x1\n1e0\n1\0\n"s + lots + blank_lines + every_byte, sel + menu + Times(12, wrong + menu) + kPeriodOver, chose, "moved/"},
       {SETTLE_BIN, every_byte + lots, line + "\n" + date + "Overall Fee : 1250 Won\nSubway Fee : 1250 Won\nBus Fee : 0 Won\n" + line + "\n",
        {{"SubwayCompany.txt", date + "Subway Income : 1250 Won\n"}, {"BusCompany.txt", date + "Bus Income : 0 Won\n"}, {"Settlements.txt", ""}, {lock, ""}, {journal, ""}}, "moved/"},
   };
@@ -131,10 +130,9 @@ TEST(CommandLine, NamesTheDataDirectoryAndRefusesAnyOtherArgument) {
   EXPECT_EQ(Snapshot(dir), (Files{{"a", ""}, {"a/b", ""}}));
 }
 
-// In a sticky world-writable directory root refuses what another user (uid 4242) planted, with
-// its usual line, changing no file, and what it makes is nobody else's to write. In one a group
-// shares, two members with umask 022 work on each other's files, which stay the group's, with or
-// without the set-group-ID bit; a user outside the group is refused for want of permission.
+// In a sticky world-writable directory root refuses what another user planted, with its usual
+// line, changing no file. In one a group shares, two members work on each other's files, which
+// stay the group's, with or without the set-group-ID bit; a user outside the group is refused.
 constexpr uid_t kPlanter = 4242, kOutsider = 4400;
 constexpr gid_t kGroup = 4300;
 
@@ -163,9 +161,8 @@ TEST(SharedDirectory, PlantedFilesAreRefusedAndGroupMembersShare) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root, to act as other users";
   const std::string journal(kJournalName), issued = std::string(kIdPrompt) + kBalancePrompt;
   // Under a name the other user plants a link to a file of root's (l), a hard link to one (h),
-  // a forged journal that would credit the card, open to all (w) or to none but that user (r);
-  // or root plants its own link (o), which is followed. Then root settles (S), issues (I) and
-  // starts a terminal (T) in turn.
+  // a forged journal open to all (w) or to none but that user (r); or root its own link (o),
+  // which is followed. Then root settles (S), issues (I) and starts a terminal (T) in turn.
   // clang-format off
   const std::pair<std::string, const char*> rows[] = {
       {journal, "wSIT"}, {journal, "rSIT"}, {journal, "hIT"}, {"BusCompany.txt", "hS"},
@@ -212,12 +209,10 @@ TEST(SharedDirectory, PlantedFilesAreRefusedAndGroupMembersShare) {
     EXPECT_TRUE(!own || (fs::is_symlink(dir.Path(name)) &&
                          after["a/victim"].starts_with("7 S O 0 0 0 1111 F 5000 0 S ")));
     for (const auto& [file, bytes] : before) EXPECT_TRUE(own || after[file] == bytes) << file;
-    for (const auto& [file, bytes] : after) {
-      struct stat made {};
+    for (const auto& [file, bytes] : after)  // what root makes is nobody else's to write
       EXPECT_TRUE(before.contains(file) ||
-                  (lstat(dir.Path(file).c_str(), &made) == 0 && (made.st_mode & 0022) == 0))
+                  (fs::status(dir.Path(file)).permissions() & fs::perms(022)) == fs::perms::none)
           << file;
-    }
   }
   for (const mode_t shared : {02775u, 0775u}) {
     SCOPED_TRACE("a directory two members of a group share, mode " + std::to_string(shared));
