@@ -37,9 +37,8 @@ Card TestCard(char in_out, char vehicle, char transfer, std::int32_t term) {
   EXPECT_EXIT((dup2(2, 1), statement), testing::ExitedWithCode(0), "^" text "\n$")
 
 // Through a link to a file of mode 0640 beside a killed program's longer leftover, cards in turn.
-// Mode 2 of a distributor writes the card, a get-on's with a second reading of the clock; any
-// other mode ends the process, and so does a card file damaged (cut short, letters, beyond its
-// range) or missing.
+// A get-on writes the card with a second reading of the clock; a card file damaged (cut short,
+// letters, beyond its range) or missing ends the process.
 TEST(CardFile, IsWrittenWholeThroughItsLinkKeepingItsModeAndADamagedOneEndsTheTag) {
   GTEST_FLAG_SET(death_test_style, "fast");  // a child uses this test's directory, then removed
   // clang-format off
@@ -67,8 +66,6 @@ TEST(CardFile, IsWrittenWholeThroughItsLinkKeepingItsModeAndADamagedOneEndsTheTa
   SetCurrentTime(kCardTime + 99);
   ASSERT_TRUE(InputDistributor2(books, card, kWriteMode));
   EXPECT_EQ(ParseCardLine(dir.Read("usercard.txt"))->tagTime, kCardTime + 99);
-  EXPECT_ENDS(InputDistributor1(books, card, 0), "Wrong Input Error!");
-  EXPECT_ENDS(InputDistributor2(books, card, 3), "Wrong Input Error!");
   for (const char* damaged : {"", "4 S O 0 0 0 1 F 2 0 S", "4 SS O 0 0 0 1 F 2 0 S 1",
                               "2147483648 S O 0 0 0 1 F 2 0 S 1", "4 S O 0 0 0 1 F 2 0 S 1e3"}) {
     dir.Write("usercard.txt", damaged);
@@ -190,8 +187,8 @@ TEST(CardFile, LockWaitGivesTheTimerAndTheAlarmBack) {
   setitimer(ITIMER_REAL, &off, &timer);
   struct sigaction handler {};
   sigaction(SIGALRM, nullptr, &handler);
-  EXPECT_GE(lock, 0);
-  EXPECT_TRUE(timer.it_value.tv_sec > 0 && timer.it_value.tv_sec < 59) << timer.it_value.tv_sec;
+  EXPECT_TRUE(lock >= 0 && timer.it_value.tv_sec > 0 && timer.it_value.tv_sec < 59)
+      << lock << ", " << timer.it_value.tv_sec << " s left of the timer's 60";
   EXPECT_EQ(handler.sa_handler, Alarm);
   UnlockFile(lock);
   wait(nullptr);
