@@ -41,9 +41,8 @@ Files Snapshot(const DataDir& dir, bool whole = false) {
 }
 
 // A program, its input, all it prints (status 0, quiet on standard error but for why a write
-// failed), the files it changes as it leaves them, and its data directory: "" the default, or by
-// FARE_DATA_DIR moved/ (six logs) or jammed/ (no card can be written there). The input comes
-// from a thread, so that a flood of output fails the test instead of blocking it.
+// failed), the files it changes, and its data directory: "" the default, or moved/ (six logs) or
+// jammed/ (no card fits). Input comes from a thread, so that a flood of output cannot block.
 using Session = std::tuple<const char*, std::string, std::string, Files, std::string>;
 
 void Check(const Session& session) {
@@ -100,14 +99,13 @@ TEST(HostileInput, EveryProgramAtTheConsole) {
       {TERMINAL_BIN, "abc 1 2\n0\n7\n-1\n4294967297\n1\0\n"s + lots + blank_lines + every_byte, sel + Times(9, wrong + sel), {}, ""},
       {TERMINAL_BIN, "3\nabc 1 2\n3\n0\n-4294967294\n99999999999999999999\n1.0\n0x1\n1e0\n1\0\n"s + lots + blank_lines + every_byte, sel + menu + Times(12, wrong + menu) + kPeriodOver, chose, "moved/"},
       {SETTLE_BIN, every_byte + lots, line + "\n" + date + "Overall Fee : 1250 Won\nSubway Fee : 1250 Won\nBus Fee : 0 Won\n" + line + "\n",
-       {{"SubwayCompany.txt", date + "Subway Income : 1250 Won\n"}, {"BusCompany.txt", date + "Bus Income : 0 Won\n"}, {"Settlements.txt", ""}, {lock, ""}, {journal, ""}}, "moved/"},
-  };
+       {{"SubwayCompany.txt", date + "Subway Income : 1250 Won\n"}, {"BusCompany.txt", date + "Bus Income : 0 Won\n"}, {"Settlements.txt", ""}, {lock, ""}, {journal, ""}}, "moved/"}};
   // clang-format on
   for (const Session& session : sessions) Check(session);
 }
 
-// What a script relies on: the data directory named, 2 for a bad argument, 1 for a failed write.
-// The answers of a card wait at the input, so a program that ran on would write it.
+// What a script relies on: the data directory named, 2 for a bad argument, 1 for a failed write;
+// and a program that ran on would write the card its input holds.
 TEST(CommandLine, NamesTheDataDirectoryAndRefusesAnyOtherArgument) {
   DataDir dir;
   const std::string at = "Data directory: " + fs::canonical(dir.root()).string() + "/a/none\n";
@@ -117,7 +115,7 @@ TEST(CommandLine, NamesTheDataDirectoryAndRefusesAnyOtherArgument) {
       {SETTLE_BIN, "", "x y", "2"}, {SETTLE_BIN, "", "--version >/dev/full", "1"}};
   // clang-format on
   for (const auto& [program, env, args, status] : cases) {
-    SCOPED_TRACE(program + " " + env + " " + args);
+    SCOPED_TRACE(program + " " + args);
     const std::vector<std::string> shell = {"/bin/sh", "-c", "exec \"$0\" " + args};
     const RunResult run = RunProgram(program, "1 1\n", {dir.workdir(), nullptr, {env}, shell});
     EXPECT_EQ(run.status, std::stoi(status));
@@ -132,8 +130,7 @@ TEST(CommandLine, NamesTheDataDirectoryAndRefusesAnyOtherArgument) {
 constexpr uid_t kPlanter = 4242, kOutsider = 4400;
 constexpr gid_t kGroup = 4300;
 
-// A run by |uid| (0: root) that shows |prints| (a terminal that tags is stopped then), and a
-// piece of its detail, |cause|, on standard error. A login's umask takes the group's write away.
+// A run by |uid| (0: root) that shows |prints|, then stopped if it |tag|s, |cause| on stderr.
 void Take(const DataDir& dir, uid_t uid, const char* program, const std::string& input,
           const std::string& prints, bool tag = false, const char* cause = "") {
   SCOPED_TRACE(std::string(program) + " as uid " + std::to_string(uid));
@@ -156,16 +153,14 @@ void Take(const DataDir& dir, uid_t uid, const char* program, const std::string&
 TEST(SharedDirectory, PlantedFilesAreRefusedAndGroupMembersShare) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root, to act as other users";
   const std::string journal(kJournalName), issued = std::string(kIdPrompt) + kBalancePrompt;
-  // Under a name the other user plants a link to a file of root's (l), a hard link to one (h),
-  // a forged journal open to all (w) or to none but that user (r); or root its own link (o),
-  // which is followed. Then root settles (S), issues (I) and starts a terminal (T) in turn.
+  // Planted: a link (l) or a hard link (h) to root's file, a journal open to all (w) or its maker
+  // (r), or root's own link (o), followed; then root settles (S), issues (I), starts (T) in turn.
   // clang-format off
   const std::pair<std::string, const char*> rows[] = {
       {journal, "wSIT"}, {journal, "rSIT"}, {journal, "hIT"}, {"BusCompany.txt", "hS"},
       {"usercard.txt", "lI"}, {"usercard.lock", "lIT"}, {journal, "lI"}, {"1111.lock", "lT"},
       {"usercard.txt.farecard-new", "lI"}, {"1111.txt", "lTS"}, {"SubwayCompany.txt", "lS"},
-      {"usercard.txt", "oI"},
-  };
+      {"usercard.txt", "oI"}};
   // clang-format on
   for (const auto& [name, how] : rows) {
     SCOPED_TRACE(name + " " + how);
@@ -226,7 +221,6 @@ TEST(SharedDirectory, PlantedFilesAreRefusedAndGroupMembersShare) {
     Take(dir, 4301, SETTLE_BIN, "", "Overall Fee : 1050 Won");
     EXPECT_TRUE(dir.Read("usercard.txt").starts_with("7 S O 0 0 0 2222 F 18950 1050"));
     EXPECT_EQ(CountOf(dir.Read("BusCompany.txt"), "Bus Income : 0 Won\n"), 2u);
-    // Every file there the group's to write, whatever the umask of the member who made it.
     for (const auto& [file, bytes] : Snapshot(dir)) {
       struct stat info {};
       ASSERT_EQ(lstat(dir.Path(file).c_str(), &info), 0);
