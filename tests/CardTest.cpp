@@ -41,7 +41,7 @@ TEST(CardFile, IsWrittenWholeThroughItsLinkKeepingItsModeAndADamagedOneEndsTheTa
   // clang-format off
   const std::pair<Card, const char*> cards[] = {
       {{9999, 1400000000, 'B', 'I', {1050, 700, -1, 'I'}, 6666, 'T', -5, 1250, 'B'}, "9999 B I 1050 -1 700 6666 T -5 1250 B 1400000000 20145131653"},
-  };
+      {{.tagTime = 1388534400, .fee = {}}, "0 S O 0 0 0 1111 F 0 0 S 1388534400 20141100"}};
   // clang-format on
   DataDir dir;
   HeldBooks books = LockBooks(kCardBooks);
