@@ -3,6 +3,7 @@
 // a change appends to: the six terminal logs, the two income reports and the settlements.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -18,6 +19,9 @@ inline constexpr std::string_view kBusReportName = "BusCompany.txt";
 //   "LOG STAMP"   the first bytes of the log LOG ("1111.txt"), STAMP as ContentStamp gives it;
 //   "runs NAME"   every kept run named with kSettlingSuffix and NAME.
 inline constexpr std::string_view kSettlementsName = "Settlements.txt";
+// The settlements are read whole, by a start and by a settlement of kept runs: a few lines a
+// settlement.
+inline constexpr std::size_t kLongestSettlements = std::size_t{64} << 20;
 
 // How many bytes at the start of the log |path| a settlement covered: those of the last line of
 // the settlements for its name, when its stamp is still the log's. 0 when none, or when the log

@@ -6,13 +6,6 @@
 #include "BookFiles.h"
 #include "DataFiles.h"
 
-namespace {
-
-// The settlements are read whole: a few lines a settlement, and read once a start.
-constexpr std::size_t kLongestSettlements = std::size_t{64} << 20;
-
-}  // namespace
-
 std::uint64_t SettledBytes(const std::string& path) {
   const auto settlements = ReadFilePrefix(DataPath(kSettlementsName), kLongestSettlements);
   if (!settlements) return 0;

@@ -17,9 +17,6 @@ namespace {
 // One settlement of kept runs at a time: another would take back the runs this one is reading.
 constexpr std::string_view kSettleLockName = "settle.lock";
 
-// The settlements are read whole, as a start reads them.
-constexpr std::size_t kLongestSettlements = std::size_t{64} << 20;
-
 // Where the kept runs of one log lie: beside the file it names.
 struct RunPlace {
   std::string dir;  // with its slash
